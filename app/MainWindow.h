@@ -1,0 +1,5 @@
+#pragma once
+
+// Builds and runs the main window until it is destroyed; returns the quit code,
+// or a non-zero code at once when the window could not be made.
+int RunMainWindow();

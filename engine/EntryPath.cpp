@@ -1,0 +1,90 @@
+#include "EntryPath.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+bool EqualsAscii(const std::wstring& text, const wchar_t* upper)
+{
+    size_t i = 0;
+    for (; i < text.size() && upper[i] != 0; ++i) {
+        if (Upper(text[i]) != upper[i]) {
+            return false;
+        }
+    }
+    return i == text.size() && upper[i] == 0;
+}
+
+// Windows maps these names to devices in every folder, whatever follows the
+// first dot and whatever trailing blanks the stem has.
+bool IsDeviceName(const std::wstring& component)
+{
+    std::wstring stem = component.substr(0, component.find(L'.'));
+    while (!stem.empty() && (stem.back() == L' ' || stem.back() == L'.')) {
+        stem.pop_back();
+    }
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
+        if (EqualsAscii(stem, device)) {
+            return true;
+        }
+    }
+    if (stem.size() == 4 && stem[3] >= L'1' && stem[3] <= L'9') {
+        const std::wstring prefix = stem.substr(0, 3);
+        return EqualsAscii(prefix, L"COM") || EqualsAscii(prefix, L"LPT");
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::wstring& name)
+{
+    if (name.empty() || IsSeparator(name[0]) || name.find(L':') != std::wstring::npos) {
+        return false;
+    }
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) {
+            ++end;
+        }
+        const std::wstring component = name.substr(start, end - start);
+        // Windows drops trailing dots and blanks, so ".. " and "..." act like "..".
+        std::wstring trimmed = component;
+        while (!trimmed.empty() && (trimmed.back() == L' ' || trimmed.back() == L'.')) {
+            trimmed.pop_back();
+        }
+        if (trimmed.empty() && component.find(L"..") != std::wstring::npos) {
+            return false;
+        }
+        if (IsDeviceName(component)) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, std::wstring& path)
+{
+    if (destination.size() + 1 + name.size() + 1 > kMaxOutputPath) {
+        return false;
+    }
+    path = destination + L"\\" + name;
+    return true;
+}
+
+void CreateFoldersAlong(std::wstring& path)
+{
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == L'/') {
+            path[i] = 0;
+            CreateDirectoryW(path.c_str(), nullptr);
+            path[i] = L'\\';
+        }
+    }
+}

@@ -1,0 +1,20 @@
+// Turning an archive entry name into a path inside the destination folder.
+#pragma once
+
+#include <string>
+
+// Paths are built in buffers of this many characters, terminating zero included.
+constexpr size_t kMaxOutputPath = 260;
+
+// False for a name that could leave the destination folder or name something
+// other than a plain file: empty, rooted ("/", "\"), a drive or stream (any
+// ":"), a ".." component, or a device name (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, with or without an extension) as a component.
+bool IsSafeEntryName(const std::wstring& name);
+
+// destination + "\" + name, or false when that does not fit kMaxOutputPath.
+bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, std::wstring& path);
+
+// Creates every folder along `path`, parent first, at each "/", and turns the
+// "/" into "\". Failures are left to the file creation that follows.
+void CreateFoldersAlong(std::wstring& path);

@@ -1,0 +1,211 @@
+#include "ExtractArchive.h"
+
+#include "EntryPath.h"
+#include "ScopedHandle.h"
+
+#include <cstdlib>
+
+extern "C" {
+#include "7z.h"
+#include "7zCrc.h"
+#include "7zFile.h"
+}
+
+namespace {
+
+constexpr size_t kLookAheadBytes = size_t(1) << 18;
+// Attribute bit by which Unix-side archivers mark mode bits in the high 16 bits.
+constexpr UInt32 kUnixExtension = 0x8000;
+
+void* SzMalloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+void SzFree(ISzAllocPtr, void* address) { std::free(address); }
+const ISzAlloc kAllocator = {SzMalloc, SzFree};
+
+// The SDK's reading state for one archive: look-ahead reader, database and the
+// decoder's block cache, released together.
+class ArchiveReader {
+public:
+    explicit ArchiveReader(HANDLE file)
+    {
+        FileInStream_CreateVTable(&fileStream_);
+        fileStream_.file.handle = file;  // the handle stays owned by the caller
+        fileStream_.wres = 0;
+        LookToRead2_CreateVTable(&lookStream_, False);
+        lookStream_.realStream = &fileStream_.vt;
+        SzArEx_Init(&db_);
+    }
+    ~ArchiveReader()
+    {
+        ISzAlloc_Free(&kAllocator, outBuffer_);
+        SzArEx_Free(&db_, &kAllocator);
+        ISzAlloc_Free(&kAllocator, lookStream_.buf);
+    }
+    ArchiveReader(const ArchiveReader&) = delete;
+    ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+    SRes Open()
+    {
+        lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kAllocator, kLookAheadBytes));
+        if (lookStream_.buf == nullptr) {
+            return SZ_ERROR_MEM;
+        }
+        lookStream_.bufSize = kLookAheadBytes;
+        LookToRead2_INIT(&lookStream_)
+        CrcGenerateTable();
+        return SzArEx_Open(&db_, &lookStream_.vt, &kAllocator, &kAllocator);
+    }
+
+    UInt32 EntryCount() const { return db_.NumFiles; }
+    bool IsFolder(UInt32 i) const { return SzArEx_IsDir(&db_, i) != 0; }
+    size_t NameLength(UInt32 i) const { return SzArEx_GetFileNameUtf16(&db_, i, nullptr); }
+    void CopyName(UInt32 i, UInt16* name) const { SzArEx_GetFileNameUtf16(&db_, i, name); }
+    bool HasAttributes(UInt32 i) const { return SzBitWithVals_Check(&db_.Attribs, i); }
+    UInt32 Attributes(UInt32 i) const { return db_.Attribs.Vals[i]; }
+
+    // Unpacked bytes of file entry i; entries of one block share the cached output.
+    SRes Extract(UInt32 i, const Byte*& data, size_t& size)
+    {
+        size_t offset = 0;
+        size_t processed = 0;
+        const SRes res = SzArEx_Extract(&db_, &lookStream_.vt, i, &blockIndex_, &outBuffer_,
+                                        &outBufferSize_, &offset, &processed, &kAllocator, &kAllocator);
+        data = outBuffer_ + offset;
+        size = processed;
+        return res;
+    }
+
+private:
+    CFileInStream fileStream_;
+    CLookToRead2 lookStream_;
+    CSzArEx db_;
+    UInt32 blockIndex_ = 0xFFFFFFFF;  // no block cached yet
+    Byte* outBuffer_ = nullptr;
+    size_t outBufferSize_ = 0;
+};
+
+// Grows only, to the longest name met; released once at the end.
+class NameBuffer {
+public:
+    ~NameBuffer() { std::free(units_); }
+    bool Reserve(size_t length)
+    {
+        if (length <= capacity_) {
+            return true;
+        }
+        std::free(units_);
+        units_ = static_cast<UInt16*>(std::malloc(length * sizeof(UInt16)));
+        capacity_ = units_ != nullptr ? length : 0;
+        return units_ != nullptr;
+    }
+    UInt16* Data() { return units_; }
+
+private:
+    UInt16* units_ = nullptr;
+    size_t capacity_ = 0;
+};
+
+UInt32 WindowsPartOf(UInt32 attributes)
+{
+    return (attributes & kUnixExtension) != 0 ? (attributes & 0x7FFF) : attributes;
+}
+
+void ClearReadOnly(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+}
+
+// Writes the bytes to "<target>.part", then replaces the target with it.
+bool WriteFileEntry(const std::wstring& target, const Byte* data, size_t size)
+{
+    const std::wstring staged = target + L".part";
+    if (staged.size() + 1 > kMaxOutputPath) {
+        return false;
+    }
+    CSzFile out;
+    File_Construct(&out);
+    out.handle = CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out.handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    size_t written = size;
+    const WRes writeResult = File_Write(&out, data, &written);  // in pieces of at most 4 MiB
+    const WRes closeResult = File_Close(&out);
+    if (writeResult != 0 || written != size || closeResult != 0) {
+        DeleteFileW(staged.c_str());
+        return false;
+    }
+    // A read-only file left by an earlier package would block every later repair.
+    ClearReadOnly(target);
+    if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(staged.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
+                   const ExtractProgressFn& progress)
+{
+    ScopedHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!archive.IsValid()) {
+        return kExtractCannotOpen;
+    }
+
+    ArchiveReader reader(archive.Get());
+    const SRes opened = reader.Open();
+    if (opened != SZ_OK) {
+        return opened;
+    }
+
+    NameBuffer nameBuffer;
+    const UInt32 count = reader.EntryCount();
+    for (UInt32 i = 0; i < count; ++i) {
+        const bool isFolder = reader.IsFolder(i);
+        const size_t nameLength = reader.NameLength(i);  // with the terminating zero
+        if (!nameBuffer.Reserve(nameLength)) {
+            return kExtractNoMemory;
+        }
+        reader.CopyName(i, nameBuffer.Data());
+        const std::wstring name(reinterpret_cast<const wchar_t*>(nameBuffer.Data()),
+                                nameLength > 0 ? nameLength - 1 : 0);
+
+        // Refused before anything of the entry is decoded or written.
+        std::wstring path;
+        if (!IsSafeEntryName(name) || !JoinOutputPath(destination, name, path)) {
+            return kExtractOutputFailed;
+        }
+
+        const Byte* data = nullptr;
+        size_t size = 0;
+        if (!isFolder) {
+            const SRes res = reader.Extract(i, data, size);
+            if (res != SZ_OK) {
+                return res;
+            }
+        }
+
+        CreateFoldersAlong(path);
+        if (isFolder) {
+            CreateDirectoryW(path.c_str(), nullptr);
+        } else {
+            if (!WriteFileEntry(path, data, size)) {
+                return kExtractOutputFailed;
+            }
+            if (reader.HasAttributes(i)) {
+                SetFileAttributesW(path.c_str(), WindowsPartOf(reader.Attributes(i)));
+            }
+        }
+
+        if (!progress(static_cast<int32_t>(i + 1), static_cast<int32_t>(count))) {
+            return kExtractOutputFailed;
+        }
+    }
+    return kExtractOk;
+}

@@ -1,0 +1,18 @@
+// Unpacking a 7z archive into a folder with the LZMA SDK's decoder.
+#pragma once
+
+#include "ProgressCallbacks.h"
+
+#include <string>
+
+// Results besides the LZMA SDK's own error codes.
+constexpr int kExtractOk = 0;
+constexpr int kExtractCannotOpen = 1;    // the archive file can't be opened
+constexpr int kExtractNoMemory = 2;      // no memory for an entry name
+constexpr int kExtractOutputFailed = 11; // output not written, an unsafe entry name, or stopped
+
+// Extracts every entry in archive order; stops at the first failing entry.
+// Each file is written beside its target and moved into place only when it is
+// complete, so a failure never leaves a half-written file where the old one was.
+int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
+                   const ExtractProgressFn& progress);

@@ -1,0 +1,52 @@
+#include "RegistryKey.h"
+
+#include <vector>
+
+namespace {
+constexpr DWORD kSmallValueBytes = 1024;
+}
+
+bool RegistryKey::QueryString(const wchar_t* valueName, std::wstring& text)
+{
+    if (key_ == nullptr) {
+        const REGSAM access = readOnly_ ? KEY_READ : KEY_ALL_ACCESS;
+        if (RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                            &key_, nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return false;
+        }
+    }
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key_, valueName, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    // Small values use a zeroed fixed buffer with room to spare; larger ones get
+    // a buffer of as many characters as the data has bytes.
+    wchar_t fixed[kSmallValueBytes + 8] = {};
+    std::vector<wchar_t> allocated;
+    wchar_t* buffer = fixed;
+    if (bytes > kSmallValueBytes) {
+        allocated.assign(bytes, L'\0');
+        buffer = allocated.data();
+    }
+    DWORD read = bytes;
+    if (RegQueryValueExW(key_, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &read) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const size_t units = read / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < units && buffer[length] != L'\0') {
+        ++length;
+    }
+    text.assign(buffer, length);
+    return true;
+}
+
+void RegistryKey::Close()
+{
+    if (key_ != nullptr) {
+        RegCloseKey(key_);
+        key_ = nullptr;
+    }
+}

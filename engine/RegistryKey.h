@@ -1,0 +1,27 @@
+// A registry key opened on first use and closed with the object.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class RegistryKey {
+public:
+    RegistryKey(HKEY root, std::wstring subKey, bool readOnly)
+        : root_(root), subKey_(std::move(subKey)), readOnly_(readOnly) {}
+    ~RegistryKey() { Close(); }
+
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    // Reads a value as UTF-16 text up to its first zero, whatever its type.
+    // Opening creates the key, empty, when it doesn't exist.
+    bool QueryString(const wchar_t* valueName, std::wstring& text);
+    void Close();
+
+private:
+    HKEY root_;
+    std::wstring subKey_;
+    bool readOnly_;
+    HKEY key_ = nullptr;
+};

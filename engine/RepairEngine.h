@@ -1,0 +1,69 @@
+// The one engine of the process: the window to report to, the cancel flag, the
+// game folder, the remote configuration and the single worker-thread slot.
+#pragma once
+
+#include "RepairConfig.h"
+#include "RepairEvents.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class RepairEngine {
+public:
+    // Made on first use and kept until the process ends, so that a worker that
+    // outlives the main window never touches released state.
+    static RepairEngine& Instance();
+
+    // Posts WM_REPAIR_EVENT to notifyWindow while that window exists.
+    bool PostEvent(uint32_t code, int32_t param);
+
+    // Bodies of the two worker threads.
+    void RunConfigWorker();
+    void RunPackageWorker();
+
+    // Starting and stopping workers; at most one runs at a time.
+    // Start the configuration worker reporting to `window`; false when nothing was started.
+    bool StartConfigWorker(HWND window);
+    // Start the package worker on `folder`; false when nothing was started.
+    bool StartPackageWorker(const std::wstring& folder);
+    // Ask the worker to stop and wait for it at most `waitMs`, then forget it.
+    void Shutdown(DWORD waitMs = 1000);
+
+    // Install folder discovery.
+    bool FindInstallFolder(std::wstring& folder);
+    bool IsInstallFolder(const std::wstring& folder);
+
+    // Parses the downloaded INI file into `config`.
+    bool LoadConfig(const std::wstring& iniPath);
+
+    // True when no listed program runs from `folder`; otherwise `name` is the
+    // executable name of the last blocking process.
+    bool CheckProcesses(const std::wstring& folder, std::wstring& name);
+
+    std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
+    HWND notifyWindow = nullptr;
+    std::wstring installFolder;
+    RepairConfig config;
+    HANDLE workerThread = nullptr;
+
+private:
+    RepairEngine() = default;
+    ~RepairEngine() = default;
+    RepairEngine(const RepairEngine&) = delete;
+    RepairEngine& operator=(const RepairEngine&) = delete;
+
+    // Closes the slot's handle when its thread has ended within `waitMs`;
+    // true when the slot is empty afterwards.
+    bool FreeWorkerSlot(DWORD waitMs);
+    bool StartWorker(LPTHREAD_START_ROUTINE routine);
+    bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
+};
+
+DWORD WINAPI ConfigThreadProc(LPVOID parameter);
+DWORD WINAPI PackageThreadProc(LPVOID parameter);
+
+// Where the configuration worker stores the INI file: the user's temporary folder.
+std::wstring LocalConfigPath();

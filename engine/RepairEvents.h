@@ -1,0 +1,27 @@
+// The message a worker posts to the main window, and its event codes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr UINT WM_REPAIR_EVENT = WM_USER + 1;
+
+enum RepairEvent : uint32_t {
+    ConfigDownloadFailed = 101,
+    ConfigParseFailed = 102,
+    ConfigLoaded = 103,
+    DownloadProgress = 104,      // param: bytes received so far (32-bit, wraps)
+    PackageDownloadFailed = 105,
+    PackageDownloaded = 106,
+    ExtractionFailed = 107,
+    ExtractionSucceeded = 108,
+    ExtractionProgress = 109,    // param: entry number in bits 0-15, entry count in bits 16-31
+};
+
+// Both values are cut to 16 bits, so archives of more than 65535 entries wrap.
+inline int32_t PackExtractionProgress(int32_t entry, int32_t count)
+{
+    return static_cast<int32_t>((static_cast<uint32_t>(entry) & 0xFFFFu) |
+                                ((static_cast<uint32_t>(count) & 0xFFFFu) << 16));
+}

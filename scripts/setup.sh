@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a fresh Debian 12
+# machine. Run as root. Safe to run again: it skips what is already there.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+deps="$here/third_party"
+
+packages=(
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
+  wine64 xvfb xdotool imagemagick
+  fonts-wqy-microhei fonts-wine
+  7zip p7zip-full
+  cmake ninja-build python3 dpkg-dev googletest
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+# The LZMA SDK's C sources come from Debian's 7zip source package, which needs a
+# deb-src entry for the archive this machine already uses.
+need_src=0
+[ -f "$deps/lzma/C/7zDec.c" ] || need_src=1
+
+if [ "${#missing[@]}" -gt 0 ] || [ "$need_src" = 1 ]; then
+  if [ "$need_src" = 1 ] && ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        > /etc/apt/sources.list.d/debian-src.sources
+    else
+      grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' > /etc/apt/sources.list.d/debian-src.list
+    fi
+  fi
+  apt-get update -qq
+fi
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  # wine32 cannot run on this kernel and would take over /usr/bin/wine.
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ "$need_src" = 1 ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get source -qq --download-only 7zip >/dev/null && dpkg-source -x --skip-patches ./7zip_*.dsc src >/dev/null)
+  rm -rf "$deps/lzma"
+  mkdir -p "$deps"
+  mv "$tmp/src" "$deps/lzma"
+  rm -rf "$tmp"
+  echo "setup: LZMA SDK sources in $deps/lzma"
+fi
+
+echo "setup: ready"
