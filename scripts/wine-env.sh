@@ -1,0 +1,70 @@
+# Sourced by test.sh and demo.sh: a throw-away wine prefix, a private Xvfb and a
+# persistent wineserver, all stopped again by vnk_wine_stop.
+# Only wine64 is used: this machine cannot run 32-bit code.
+
+VNK_WINE=/usr/lib/wine/wine64
+VNK_WINESERVER=/usr/lib/wine/wineserver64
+
+vnk_wine_exports() {  # $1: prefix folder
+  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Loopback servers only: keep any proxy of the caller away from wininet.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
+}
+
+# Makes the prefix once: no crash dialogs, the wine fonts, and a CJK font standing
+# in for the Chinese faces the program asks for.
+vnk_wine_prefix() {  # $1: prefix folder
+  vnk_wine_exports "$1"
+  [ -f "$1/.vnk-ready" ] && return 0
+  rm -rf "$1"; mkdir -p "$1"
+  "$VNK_WINE" wineboot -i >/dev/null 2>&1
+  "$VNK_WINESERVER" -w
+  cp /usr/share/wine/fonts/*.ttf "$1/drive_c/windows/Fonts/" 2>/dev/null || true
+  local reg="$1/vnk-setup.reg"
+  python3 - "$reg" <<'PY'
+import sys
+text = """Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]
+"微软雅黑"="WenQuanYi Micro Hei"
+"Microsoft YaHei"="WenQuanYi Micro Hei"
+"宋体"="WenQuanYi Micro Hei"
+"SimSun"="WenQuanYi Micro Hei"
+"""
+open(sys.argv[1], "wb").write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
+PY
+  "$VNK_WINE" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+  "$VNK_WINESERVER" -w
+  touch "$1/.vnk-ready"
+}
+
+vnk_xvfb_start() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    VNK_XVFB_PID=$!
+    sleep 0.5
+    if kill -0 "$VNK_XVFB_PID" 2>/dev/null; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+  done
+  echo "no free X display for Xvfb" >&2
+  return 1
+}
+
+# A persistent server makes each wine process start in a fraction of a second.
+vnk_wineserver_start() {
+  "$VNK_WINESERVER" -p
+  "$VNK_WINE" cmd /c exit >/dev/null 2>&1 || true
+}
+
+vnk_wine_stop() {
+  [ -n "${WINEPREFIX:-}" ] && "$VNK_WINESERVER" -k 2>/dev/null || true
+  [ -n "${VNK_XVFB_PID:-}" ] && kill "$VNK_XVFB_PID" 2>/dev/null || true
+  VNK_XVFB_PID=
+}

@@ -1,0 +1,145 @@
+// DownloadFile against the loopback server's behaviours.
+#include "DownloadFile.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+class DownloadFileTest : public ::testing::Test {
+protected:
+    bool Download(const std::wstring& path)
+    {
+        return DownloadFile(TestUrl(path), destination, [this](uint32_t total) {
+            calls.push_back(total);
+            return true;
+        });
+    }
+    void ExpectNothingLeft() const
+    {
+        EXPECT_FALSE(FileExists(destination));
+        EXPECT_FALSE(FileExists(destination + L".tmp"));
+    }
+
+    ScratchFolder folder;
+    std::wstring destination = folder / L"cross_new.zip";
+    std::vector<uint32_t> calls;
+};
+
+TEST_F(DownloadFileTest, SavesTheBodyAndReportsEachChunkWithTheRunningTotal)
+{
+    ASSERT_TRUE(Download(L"/data/100000"));
+    EXPECT_EQ(ReadAll(destination), Pattern(100000));
+    EXPECT_FALSE(FileExists(destination + L".tmp"));
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), 100000u);
+    uint32_t previous = 0;
+    for (uint32_t total : calls) {
+        EXPECT_GT(total, previous);
+        EXPECT_LE(total - previous, 8192u) << "one call per chunk of at most 8 KiB";
+        previous = total;
+    }
+}
+
+TEST_F(DownloadFileTest, BodyOfExactlyOneChunkGivesOneCall)
+{
+    ASSERT_TRUE(Download(L"/data/8192"));
+    EXPECT_EQ(ReadAll(destination), Pattern(8192));
+    EXPECT_EQ(calls, std::vector<uint32_t>{8192});
+}
+
+TEST_F(DownloadFileTest, EmptyBodyGivesEmptyFileAndNoCall)
+{
+    ASSERT_TRUE(Download(L"/empty"));
+    EXPECT_TRUE(FileExists(destination));
+    EXPECT_EQ(ReadAll(destination), "");
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(DownloadFileTest, FollowsRedirects)
+{
+    ASSERT_TRUE(Download(L"/redirect/20000"));
+    EXPECT_EQ(ReadAll(destination), Pattern(20000));
+}
+
+TEST_F(DownloadFileTest, SlowChunksArriveWhole)
+{
+    ASSERT_TRUE(Download(L"/slow/30000?chunk=3000&delay=20"));
+    EXPECT_EQ(ReadAll(destination), Pattern(30000));
+    EXPECT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls.back(), 30000u);
+}
+
+TEST_F(DownloadFileTest, BodyWithoutContentLengthEndsAtClose)
+{
+    ASSERT_TRUE(Download(L"/nolength/50000"));
+    EXPECT_EQ(ReadAll(destination), Pattern(50000));
+}
+
+// An error page is not the file: it used to be saved and reported as success.
+TEST_F(DownloadFileTest, ErrorStatusFailsAndSavesNothing)
+{
+    for (const wchar_t* path : {L"/status/404", L"/status/500", L"/no/such/file.ini"}) {
+        calls.clear();
+        EXPECT_FALSE(Download(path)) << Narrow(path);
+        ExpectNothingLeft();
+        EXPECT_TRUE(calls.empty());
+    }
+}
+
+TEST_F(DownloadFileTest, BodyShorterThanContentLengthFails)
+{
+    EXPECT_FALSE(Download(L"/short/40000"));
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadFileTest, ConnectionResetMidBodyFails)
+{
+    EXPECT_FALSE(Download(L"/reset/200000"));
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadFileTest, NoServerFails)
+{
+    // Port 1 on loopback: nothing listens there.
+    EXPECT_FALSE(DownloadFile(L"http://127.0.0.1:1/x", destination, [](uint32_t) { return true; }));
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadFileTest, CallbackThatStopsAtOnceFailsAndLeavesNothing)
+{
+    const bool ok = DownloadFile(TestUrl(L"/data/100000"), destination, [this](uint32_t total) {
+        calls.push_back(total);
+        return false;
+    });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(calls.size(), 1u);
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadFileTest, MissingDestinationFolderFailsWithoutNetworkAccess)
+{
+    const std::wstring unique = L"/data/777?missing-folder-" + std::to_wstring(GetTickCount());
+    EXPECT_FALSE(DownloadFile(TestUrl(unique), folder / L"no\\such\\folder\\file.bin",
+                              [](uint32_t) { return true; }));
+    EXPECT_EQ(ServerLog().find(Narrow(unique)), std::string::npos) << "a request was made";
+}
+
+TEST_F(DownloadFileTest, EarlierDestinationIsDeletedEvenWhenTheDownloadFails)
+{
+    ASSERT_TRUE(WriteAll(destination, "old package"));
+    ASSERT_TRUE(WriteAll(destination + L".tmp", "old partial"));
+    EXPECT_FALSE(Download(L"/status/404"));
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadFileTest, ReplacesAnEarlierDestination)
+{
+    ASSERT_TRUE(WriteAll(destination, "old package"));
+    ASSERT_TRUE(Download(L"/data/1000"));
+    EXPECT_EQ(ReadAll(destination), Pattern(1000));
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// The engine's two workers end to end against the loopback server, reporting to
+// a real hidden window; the worker slot and the shutdown protocol.
+#include "EventWindow.h"
+#include "RepairEngine.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kConfigPath[] = "images/js/vy/cross/vnk_cross_repair.ini";
+
+class RepairEngineTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        engine.Shutdown(10000);
+        engine.notifyWindow = nullptr;
+        engine.cancelRequested = false;
+    }
+
+    // Runs the configuration worker; returns the events it posted.
+    std::vector<uint32_t> RunConfigWorker()
+    {
+        EXPECT_TRUE(engine.StartConfigWorker(window.Handle()));
+        window.PumpUntil([](const std::vector<EventRecord>& events) { return !events.empty(); }, 20000);
+        engine.Shutdown(10000);
+        window.PumpFor(200);  // anything posted after the first event would show up now
+        return window.Codes();
+    }
+
+    // Runs the package worker on `folder` until its closing event (or `timeoutMs`).
+    void RunPackageWorker(const std::wstring& url, const std::wstring& folder, DWORD timeoutMs = 30000)
+    {
+        engine.notifyWindow = window.Handle();
+        engine.config.url = url;
+        ASSERT_TRUE(engine.StartPackageWorker(folder));
+        window.PumpUntil(
+            [](const std::vector<EventRecord>& events) {
+                return !events.empty() && (events.back().code == PackageDownloadFailed ||
+                                           events.back().code == ExtractionFailed ||
+                                           events.back().code == ExtractionSucceeded);
+            },
+            timeoutMs);
+        engine.Shutdown(10000);
+        window.PumpFor(100);
+    }
+
+    RepairEngine& engine = RepairEngine::Instance();
+    EventWindow window;
+};
+
+TEST_F(RepairEngineTest, ConfigWorkerPostsConfigLoadedForAValidFile)
+{
+    ServeFile(kConfigPath, "[General]\r\nurl=http://127.0.0.1/p.7z\r\nfilesize=99\r\n"
+                           "processcount=1\r\nprocess_0=Varnok.exe\r\n");
+    EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigLoaded});
+    EXPECT_EQ(engine.config.url, L"http://127.0.0.1/p.7z");
+    EXPECT_EQ(engine.config.fileSize, 99);
+    EXPECT_EQ(engine.config.processNames, std::vector<std::wstring>{L"Varnok.exe"});
+    EXPECT_TRUE(FileExists(LocalConfigPath()));
+}
+
+TEST_F(RepairEngineTest, ConfigWorkerPostsConfigParseFailedForAnInvalidFile)
+{
+    ServeFile(kConfigPath, "[General]\r\nurl=http://127.0.0.1/p.7z\r\n");
+    EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigParseFailed});
+}
+
+TEST_F(RepairEngineTest, ConfigWorkerPostsConfigDownloadFailedWhenTheServerHasNoFile)
+{
+    DeleteFileW((std::wstring(VNK_TEST_WWW) + L"\\images\\js\\vy\\cross\\vnk_cross_repair.ini").c_str());
+    EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigDownloadFailed});
+    EXPECT_FALSE(FileExists(LocalConfigPath())) << "the server's 404 page must not be kept";
+}
+
+TEST_F(RepairEngineTest, PackageWorkerStartsRightAfterConfigLoaded)
+{
+    // ConfigLoaded is the configuration thread's last act: the package worker
+    // started in reaction to it must not find the slot still taken.
+    ServeFile(kConfigPath, "[General]\r\nurl=u\r\nfilesize=1\r\n");
+    for (int run = 0; run < 5; ++run) {
+        window.events.clear();
+        ASSERT_TRUE(engine.StartConfigWorker(window.Handle()));
+        ASSERT_TRUE(window.WaitFor(ConfigLoaded, 20000));
+        engine.config.url = TestUrl(L"/status/404");
+        ScratchFolder folder;
+        EXPECT_TRUE(engine.StartPackageWorker(folder.Path())) << "run " << run;
+        EXPECT_TRUE(window.WaitFor(PackageDownloadFailed, 20000));
+        engine.Shutdown(10000);
+    }
+}
+
+TEST_F(RepairEngineTest, ASecondStartWhileAWorkerRunsStartsNothing)
+{
+    ScratchFolder folder;
+    engine.notifyWindow = window.Handle();
+    engine.config.url = TestUrl(L"/slow/40000?chunk=1000&delay=100");
+    ASSERT_TRUE(engine.StartPackageWorker(folder.Path()));
+    HANDLE first = engine.workerThread;
+    EXPECT_FALSE(engine.StartConfigWorker(window.Handle()));
+    EXPECT_FALSE(engine.StartPackageWorker(folder.Path()));
+    EXPECT_EQ(engine.workerThread, first);
+}
+
+TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadLeavesNothing)
+{
+    ScratchFolder folder;
+    engine.notifyWindow = window.Handle();
+    engine.config.url = TestUrl(L"/slow/40960?chunk=8192&delay=2500");
+    ASSERT_TRUE(engine.StartPackageWorker(folder.Path()));
+    ASSERT_TRUE(window.WaitFor(DownloadProgress, 10000));
+
+    const DWORD start = GetTickCount();
+    engine.Shutdown(1000);
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 900u);
+    EXPECT_LT(waited, 1800u);
+    EXPECT_EQ(engine.workerThread, nullptr);
+
+    // The worker stops at its next chunk, deletes its temporary file and posts nothing.
+    const size_t seen = window.events.size();
+    window.PumpFor(4000);
+    EXPECT_EQ(window.events.size(), seen);
+    EXPECT_FALSE(FileExists(folder / L"cross_new.zip"));
+    EXPECT_FALSE(FileExists(folder / L"cross_new.zip.tmp"));
+}
+
+TEST_F(RepairEngineTest, EventsAreDroppedOnceTheWindowIsGone)
+{
+    engine.notifyWindow = nullptr;
+    EXPECT_FALSE(engine.PostEvent(ConfigLoaded, 0));
+    engine.notifyWindow = window.Handle();
+    EXPECT_TRUE(engine.PostEvent(ConfigLoaded, 0));
+    window.Destroy();
+    EXPECT_FALSE(engine.PostEvent(ConfigLoaded, 0));
+
+    // A worker whose window closed meanwhile runs to its end without reporting.
+    ServeFile(kConfigPath, "[General]\r\ntips=t\r\n");
+    EventWindow other;
+    ASSERT_TRUE(engine.StartConfigWorker(other.Handle()));
+    other.Destroy();
+    engine.Shutdown(10000);
+    EXPECT_TRUE(other.events.empty());
+}
+
+TEST_F(RepairEngineTest, PackageWorkerRepairsAFolder)
+{
+    ScratchFolder game;
+    const std::string package = ReadAll(std::wstring(VNK_TEST_DATA) + L"\\package.7z");
+    ASSERT_FALSE(package.empty());
+    ServeFile("packages/package.7z", package);
+    RunPackageWorker(TestUrl(L"/packages/package.7z"), game.Path());
+
+    const std::vector<EventRecord>& events = window.events;
+    ASSERT_GE(events.size(), 3u);
+    size_t i = 0;
+    uint32_t previous = 0;
+    for (; i < events.size() && events[i].code == DownloadProgress; ++i) {
+        EXPECT_GT(static_cast<uint32_t>(events[i].param), previous);
+        previous = static_cast<uint32_t>(events[i].param);
+    }
+    EXPECT_EQ(previous, package.size()) << "the last progress carries the full size";
+    ASSERT_LT(i, events.size());
+    EXPECT_EQ(events[i++].code, PackageDownloaded);
+    int entry = 0;
+    for (; i < events.size() && events[i].code == ExtractionProgress; ++i) {
+        EXPECT_EQ(events[i].param & 0xFFFF, ++entry);
+        EXPECT_EQ(events[i].param >> 16, 10) << "5 folders and 5 files";
+    }
+    ASSERT_EQ(i + 1, events.size());
+    EXPECT_EQ(events[i].code, ExtractionSucceeded);
+
+    EXPECT_EQ(ReadAll(game / L"Cross\\version.txt"), "26.12.7\n");
+    EXPECT_TRUE(FolderExists(game / L"Cross\\logs"));
+    EXPECT_FALSE(FileExists(game / L"cross_new.zip")) << "the archive is deleted after extraction";
+    EXPECT_FALSE(FileExists(game / L"cross_new.zip.tmp"));
+}
+
+TEST_F(RepairEngineTest, PackageWorkerReportsAFailedDownload)
+{
+    ScratchFolder game;
+    RunPackageWorker(TestUrl(L"/status/404"), game.Path());
+    EXPECT_EQ(window.Codes(), std::vector<uint32_t>{PackageDownloadFailed});
+    EXPECT_FALSE(FileExists(game / L"cross_new.zip"));
+}
+
+TEST_F(RepairEngineTest, PackageWorkerReportsADamagedPackageAndDeletesIt)
+{
+    ScratchFolder game;
+    ServeFile("packages/damaged.7z", ReadAll(std::wstring(VNK_TEST_DATA) + L"\\truncated.7z"));
+    RunPackageWorker(TestUrl(L"/packages/damaged.7z"), game.Path());
+    const std::vector<uint32_t> codes = window.Codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes[codes.size() - 2], PackageDownloaded);
+    EXPECT_EQ(codes.back(), ExtractionFailed);
+    EXPECT_FALSE(FileExists(game / L"cross_new.zip"));
+}
+
+TEST_F(RepairEngineTest, CancelDuringExtractionLeavesTheArchiveAndPostsNothingMore)
+{
+    ScratchFolder game;
+    ServeFile("packages/many.7z", ReadAll(std::wstring(VNK_TEST_DATA) + L"\\many.7z"));
+    engine.notifyWindow = window.Handle();
+    engine.config.url = TestUrl(L"/packages/many.7z");
+    ASSERT_TRUE(engine.StartPackageWorker(game.Path()));
+    ASSERT_TRUE(window.WaitFor(ExtractionProgress, 20000));
+    engine.Shutdown(10000);
+    window.PumpFor(300);
+
+    const std::vector<uint32_t> codes = window.Codes();
+    EXPECT_EQ(codes.back(), ExtractionProgress) << "no closing event after a cancel";
+    EXPECT_TRUE(FileExists(game / L"cross_new.zip")) << "a cancelled run keeps the archive";
+    EXPECT_TRUE(FileExists(game / L"Cross\\many\\f0000.txt"));
+    EXPECT_FALSE(FileExists(game / L"Cross\\many\\f1499.txt"));
+}
+
+}  // namespace

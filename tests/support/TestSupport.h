@@ -1,0 +1,44 @@
+// Files, folders and addresses shared by the tests.
+#pragma once
+
+#include "TestSettings.h"
+
+#include <windows.h>
+
+#include <string>
+
+std::wstring TestUrl(const std::wstring& path);  // VNK_TEST_BASE_URL + path
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+std::string ReadAll(const std::wstring& path);
+bool WriteAll(const std::wstring& path, const std::string& bytes);
+void DeleteTree(const std::wstring& path);
+
+// The bytes the test server sends for /data/N and friends.
+std::string Pattern(size_t size);
+
+// Places a file where the loopback server serves it (path relative to its root, "/" separated).
+void ServeFile(const std::string& relativePath, const std::string& bytes);
+// Request lines the server has logged since it started.
+std::string ServerLog();
+
+// A fresh folder for one test, removed again at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Runs a program and waits for it; returns its exit code or -1.
+int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the tests and the demo.
+
+Serves files under --root, and a few paths with fixed behaviours:
+  /data/N               200, N bytes of a fixed pattern
+  /status/CODE          that status with a small HTML error page
+  /redirect/N           302 to /data/N
+  /short/N              Content-Length N, but only N/2 bytes, then the connection closes
+  /reset/N              Content-Length N, N/2 bytes, then a TCP reset
+  /empty                200 with an empty body
+  /nolength/N           N bytes without Content-Length, ended by closing
+  /slow/N?chunk=K&delay=MS   N bytes in pieces of K bytes, MS milliseconds apart
+  /lua/common/data_report_to_appsvr   the usage report: answered with 100000 bytes
+Every request line is appended to ROOT/requests.log.
+"""
+import argparse
+import http.server
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+
+def pattern(n):
+    return bytes((i * 7 + 3) % 251 for i in range(n))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    server_version = "VnkTestServer/1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def _log_request(self):
+        with self.server.log_lock:
+            with open(os.path.join(self.server.root, "requests.log"), "a", encoding="utf-8") as log:
+                log.write(self.path + "\n")
+
+    def _send(self, status, body, length=None, extra=None):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        if length is not False:
+            self.send_header("Content-Length", str(len(body) if length is None else length))
+        for key, value in (extra or {}).items():
+            self.send_header(key, value)
+        self.end_headers()
+
+    def do_GET(self):
+        self._log_request()
+        url = urllib.parse.urlsplit(self.path)
+        parts = url.path.strip("/").split("/")
+        query = urllib.parse.parse_qs(url.query)
+        head = parts[0] if parts else ""
+        arg = int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
+        if head == "data" and len(parts) == 2:
+            body = pattern(arg)
+            self._send(200, body)
+            self.wfile.write(body)
+        elif head == "status":
+            body = b"<html><body>error %d</body></html>" % arg
+            self._send(arg, body)
+            self.wfile.write(body)
+        elif head == "redirect":
+            self._send(302, b"", extra={"Location": "/data/%d" % arg})
+        elif head == "empty":
+            self._send(200, b"")
+        elif head == "short":
+            self._send(200, b"", length=arg)
+            self.wfile.write(pattern(arg)[: arg // 2])
+            self.wfile.flush()
+            self.close_connection = True
+        elif head == "reset":
+            self._send(200, b"", length=arg)
+            self.wfile.write(pattern(arg)[: arg // 2])
+            self.wfile.flush()
+            time.sleep(0.1)
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+            self.close_connection = True
+        elif head == "nolength":
+            self._send(200, b"", length=False)
+            self.wfile.write(pattern(arg))
+            self.close_connection = True
+        elif head == "slow":
+            chunk = int(query.get("chunk", ["1024"])[0])
+            delay = int(query.get("delay", ["50"])[0]) / 1000.0
+            body = pattern(arg)
+            self._send(200, body)
+            try:
+                for start in range(0, len(body), chunk):
+                    self.wfile.write(body[start:start + chunk])
+                    self.wfile.flush()
+                    time.sleep(delay)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+        elif url.path == "/lua/common/data_report_to_appsvr":
+            body = b"r" * 100000
+            self._send(200, body)
+            self.wfile.write(body)
+        else:
+            self._serve_file(url.path)
+
+    def _serve_file(self, path):
+        root = os.path.realpath(self.server.root)
+        full = os.path.realpath(os.path.join(root, urllib.parse.unquote(path).lstrip("/")))
+        if not full.startswith(root + os.sep) or not os.path.isfile(full):
+            body = b"<html><body>404 not found</body></html>"
+            self._send(404, body)
+            self.wfile.write(body)
+            return
+        with open(full, "rb") as f:
+            body = f.read()
+        self._send(200, body)
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--pidfile")
+    args = parser.parse_args()
+    os.makedirs(args.root, exist_ok=True)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+    server.root = args.root
+    server.log_lock = threading.Lock()
+    if args.pidfile:
+        with open(args.pidfile, "w") as f:
+            f.write(str(os.getpid()))
+    print("serving on 127.0.0.1:%d" % args.port, flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

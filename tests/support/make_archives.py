@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Makes the tests' 7z archives with Debian's 7-Zip (7zz) from generated content.
+
+Hostile entry names, which 7-Zip refuses to store, are made by storing harmless
+names of the same length with an uncompressed header and rewriting them there
+(with the header's CRCs recomputed).
+"""
+import os
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import zlib
+
+OUT = os.path.abspath(sys.argv[1])
+WORK = os.path.join(OUT, "src")
+
+
+def pattern(n, seed=0):
+    return bytes(((i * 7 + 3 + seed) % 251) for i in range(n))
+
+
+def text(n, seed=0):
+    words = [b"varnok ", b"cross ", b"lumora ", b"repair ", b"qelvan ", b"\n"]
+    out = bytearray()
+    i = seed
+    while len(out) < n:
+        out += words[(i * 5 + i // 7) % len(words)]
+        i += 1
+    return bytes(out[:n])
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def tree(name, files, empty_dirs=()):
+    root = os.path.join(WORK, name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    for rel, data in files.items():
+        write(os.path.join(root, rel), data)
+    for rel in empty_dirs:
+        os.makedirs(os.path.join(root, rel), exist_ok=True)
+    return root
+
+
+def seven_zip(archive, root, *switches, entries=None):
+    path = os.path.join(OUT, archive)
+    if os.path.exists(path):
+        os.remove(path)
+    cmd = ["7zz", "a", "-bd", "-bso0", "-bsp0", path] + list(switches) + (entries or ["."])
+    subprocess.run(cmd, cwd=root, check=True)
+    return path
+
+
+def rewrite_names(archive, renames):
+    """Replaces entry names in an archive whose header is stored uncompressed."""
+    path = os.path.join(OUT, archive)
+    data = bytearray(open(path, "rb").read())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + offset
+    header = bytes(data[start:start + size])
+    for old, new in renames.items():
+        assert len(old) == len(new), (old, new)
+        old_b, new_b = old.encode("utf-16-le") + b"\0\0", new.encode("utf-16-le") + b"\0\0"
+        assert header.count(old_b) == 1, old
+        header = header.replace(old_b, new_b)
+    data[start:start + size] = header
+    struct.pack_into("<I", data, 28, zlib.crc32(header))
+    struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
+    open(path, "wb").write(data)
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    shutil.rmtree(WORK, ignore_errors=True)
+
+    # The package of a repair: the Cross folder with text, binaries and nested folders.
+    package = {
+        "Cross/CrossApp.dll": pattern(300000, 1),
+        "Cross/config/settings.ini": text(4000, 2),
+        "Cross/res/ui/skin.dat": pattern(150000, 3),
+        "Cross/res/ui/readme.txt": text(20000, 4),
+        "Cross/version.txt": b"26.12.7\n",
+    }
+    root = tree("package", package, empty_dirs=["Cross/logs"])
+    seven_zip("package.7z", root, "-m0=LZMA2", "-mf=BCJ", "-ms=on")
+
+    mixed = {
+        "Cross/a.txt": text(50000, 5),
+        "Cross/b.bin": pattern(70000, 6),
+        "Cross/sub/c.txt": text(3000, 7),
+        "Cross/empty.txt": b"",
+        "Cross/资源/说明.txt": "中文内容".encode("utf-8") * 100,
+    }
+    root = tree("mixed", mixed, empty_dirs=["Cross/空文件夹", "Cross/logs"])
+    for name, switches in {
+        "lzma.7z": ["-m0=LZMA"],
+        "lzma2.7z": ["-m0=LZMA2"],
+        "bcj.7z": ["-m0=LZMA2", "-mf=BCJ"],
+        "bcj2.7z": ["-m0=LZMA", "-mf=BCJ2"],
+        "arm64.7z": ["-m0=LZMA2", "-mf=ARM64"],
+        "arm.7z": ["-m0=LZMA2", "-mf=ARM"],
+        "delta.7z": ["-m0=LZMA2", "-mf=Delta:4"],
+        "solid.7z": ["-m0=LZMA2", "-ms=on"],
+        "nonsolid.7z": ["-m0=LZMA2", "-ms=off"],
+        "copy.7z": ["-m0=Copy"],
+        "ppmd.7z": ["-m0=PPMd"],
+        "encrypted.7z": ["-m0=LZMA2", "-psecret", "-mhe=off"],
+        "encrypted-header.7z": ["-m0=LZMA2", "-psecret", "-mhe=on"],
+    }.items():
+        seven_zip(name, root, *switches)
+
+    # Stored attributes: read-only and hidden files, as a Unix-side 7-Zip records them.
+    root = tree("attrib", {"Cross/readonly.txt": b"read only\n", "Cross/normal.txt": b"normal\n"})
+    os.chmod(os.path.join(root, "Cross/readonly.txt"), stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+    seven_zip("attrib.7z", root, "-m0=LZMA2")
+
+    # Damaged archives.
+    root = tree("damage", {"Cross/one.bin": pattern(40000, 8), "Cross/two.bin": pattern(40000, 9)})
+    copy = seven_zip("crc-damaged.7z", root, "-m0=Copy", "-ms=off", "-mhc=off")
+    data = bytearray(open(copy, "rb").read())
+    data[32 + 50000] ^= 0xFF            # inside the second file's stored bytes
+    open(copy, "wb").write(data)
+    whole = open(seven_zip("truncated.7z", root, "-m0=LZMA2"), "rb").read()
+    open(os.path.join(OUT, "truncated.7z"), "wb").write(whole[: len(whole) // 2])
+    write(os.path.join(OUT, "not-an-archive.7z"), b"<html><body>404 Not Found</body></html>\n")
+
+    # An archive without entries: only the signature header, next header empty.
+    start = struct.pack("<QQI", 0, 0, 0)
+    write(os.path.join(OUT, "empty.7z"),
+          b"7z\xbc\xaf\x27\x1c\x00\x04" + struct.pack("<I", zlib.crc32(start)) + start)
+
+    # Many entries, for cancelling an extraction in the middle.
+    many = {"Cross/many/f%04d.txt" % i: text(2000, i) for i in range(1500)}
+    seven_zip("many.7z", tree("many", many), "-m0=LZMA2", "-ms=off")
+
+    # A path longer than the 260-character buffer once joined to a game folder.
+    deep = "Cross/" + "/".join(["d" * 60] * 4) + "/file.txt"
+    seven_zip("long-path.7z", tree("long", {"Cross/first.txt": b"first\n", deep: b"deep\n"}), "-m0=Copy")
+
+    # Hostile names: a harmless first entry, then the rewritten one.
+    hostile = {
+        "parent": "../evil.txt",
+        "parent-inner": "Cross/../../evil.txt",
+        "slash": "/evil.txt",
+        "backslash": "\\evil.txt",
+        "drive": "C:evil.txt",
+        "stream": "Cross/a.txt:evil",
+        "device": "Cross/CON.txt",
+        "device-bare": "Cross/nul",
+        "com": "Cross/com1.log",
+        "backslash-parent": "Cross\\..\\..\\evil.txt",
+    }
+    for name, bad in hostile.items():
+        placeholder = "Q" * len(bad)
+        files = {"Cross/first.txt": b"first\n", placeholder: b"evil\n"}
+        seven_zip("hostile-%s.7z" % name, tree("hostile-" + name, files), "-m0=Copy", "-mhc=off",
+                  entries=["Cross/first.txt", placeholder])
+        rewrite_names("hostile-%s.7z" % name, {placeholder: bad})
+
+    shutil.rmtree(WORK, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
