@@ -95,11 +95,11 @@ void DeleteTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
-std::string Pattern(size_t size)
+std::string Pattern(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 7 + 3) % 251);
+        bytes[i] = static_cast<char>((i * 7 + 3 + seed) % 251);
     }
     return bytes;
 }

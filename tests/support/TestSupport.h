@@ -18,7 +18,7 @@ bool WriteAll(const std::wstring& path, const std::string& bytes);
 void DeleteTree(const std::wstring& path);
 
 // The bytes the test server sends for /data/N and friends.
-std::string Pattern(size_t size);
+std::string Pattern(size_t size, unsigned seed = 0);
 
 // Places a file where the loopback server serves it (path relative to its root, "/" separated).
 void ServeFile(const std::string& relativePath, const std::string& bytes);

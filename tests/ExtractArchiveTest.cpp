@@ -1,0 +1,190 @@
+// ExtractArchive on archives made by Debian's 7-Zip (see support/make_archives.py).
+#include "EntryPath.h"
+#include "ExtractArchive.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::wstring Archive(const wchar_t* name) { return std::wstring(VNK_TEST_DATA) + L"\\" + name; }
+
+class ExtractArchiveTest : public ::testing::Test {
+protected:
+    int Extract(const wchar_t* archive)
+    {
+        return ExtractArchive(Archive(archive), game, [this](int32_t entry, int32_t count) {
+            calls.emplace_back(entry, count);
+            return true;
+        });
+    }
+
+    ScratchFolder scratch;
+    std::wstring game = scratch / L"Varnok";
+    std::vector<std::pair<int32_t, int32_t>> calls;
+
+    void SetUp() override { CreateDirectoryW(game.c_str(), nullptr); }
+};
+
+const std::string kChinese = [] {
+    std::string s;
+    for (int i = 0; i < 100; ++i) {
+        s += "中文内容";
+    }
+    return s;
+}();
+
+TEST_F(ExtractArchiveTest, EveryMethodAndFilterUnpacksTheSameFiles)
+{
+    for (const wchar_t* name : {L"lzma.7z", L"lzma2.7z", L"bcj.7z", L"bcj2.7z", L"arm64.7z", L"arm.7z",
+                                L"delta.7z", L"solid.7z", L"nonsolid.7z", L"copy.7z"}) {
+        SCOPED_TRACE(Narrow(name));
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        calls.clear();
+        ASSERT_EQ(Extract(name), kExtractOk);
+        EXPECT_EQ(ReadAll(game + L"\\Cross\\b.bin"), Pattern(70000, 6));
+        EXPECT_EQ(ReadAll(game + L"\\Cross\\a.txt").size(), 50000u);
+        EXPECT_EQ(ReadAll(game + L"\\Cross\\资源\\说明.txt"), kChinese);
+        EXPECT_TRUE(FileExists(game + L"\\Cross\\empty.txt"));
+        EXPECT_EQ(ReadAll(game + L"\\Cross\\empty.txt"), "");
+        EXPECT_TRUE(FolderExists(game + L"\\Cross\\空文件夹"));
+        EXPECT_TRUE(FolderExists(game + L"\\Cross\\logs"));
+        // Folders count like files: 5 folders and 5 files, numbered from 1.
+        ASSERT_EQ(calls.size(), 10u);
+        for (size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(calls[i], std::make_pair(static_cast<int32_t>(i + 1), 10));
+        }
+    }
+}
+
+TEST_F(ExtractArchiveTest, AnArchiveWithoutEntriesSucceedsWithoutProgress)
+{
+    EXPECT_EQ(Extract(L"empty.7z"), kExtractOk);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(ExtractArchiveTest, ReplacesExistingFilesCompletely)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    ASSERT_TRUE(WriteAll(game + L"\\Cross\\b.bin", std::string(200000, 'x')));
+    ASSERT_EQ(Extract(L"lzma2.7z"), kExtractOk);
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\b.bin"), Pattern(70000, 6));
+}
+
+TEST_F(ExtractArchiveTest, StoredReadOnlyAttributeIsAppliedAndDoesNotBlockTheNextRepair)
+{
+    ASSERT_EQ(Extract(L"attrib.7z"), kExtractOk);
+    const DWORD readOnly = GetFileAttributesW((game + L"\\Cross\\readonly.txt").c_str());
+    const DWORD normal = GetFileAttributesW((game + L"\\Cross\\normal.txt").c_str());
+    EXPECT_NE(readOnly & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(normal & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_NE(normal, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(normal & 0xFFFF0000u, 0u) << "the Unix mode bits are not applied";
+    // The same package again: the read-only file left by the first run is replaced.
+    ASSERT_EQ(Extract(L"attrib.7z"), kExtractOk);
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\readonly.txt"), "read only\n");
+}
+
+TEST_F(ExtractArchiveTest, CrcErrorStopsAtTheDamagedEntry)
+{
+    EXPECT_EQ(Extract(L"crc-damaged.7z"), 3);  // SZ_ERROR_CRC
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\one.bin"), Pattern(40000, 8)) << "entries before stay written";
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\two.bin"));
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\two.bin.part"));
+}
+
+TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
+{
+    const struct {
+        const wchar_t* name;
+        int result;
+    } cases[] = {
+        {L"not-an-archive.7z", 17},     // SZ_ERROR_NO_ARCHIVE
+        {L"ppmd.7z", 4},                // SZ_ERROR_UNSUPPORTED: not compiled in
+        {L"encrypted.7z", 4},           // no AES in the decoder
+        {L"encrypted-header.7z", 4},
+        {L"no-such-archive.7z", kExtractCannotOpen},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Extract(c.name), c.result) << Narrow(c.name);
+        EXPECT_FALSE(FileExists(game + L"\\Cross\\b.bin")) << Narrow(c.name);
+    }
+    EXPECT_NE(Extract(L"truncated.7z"), kExtractOk);
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
+}
+
+TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAfterTheFirstEntry)
+{
+    const int result = ExtractArchive(Archive(L"long-path.7z"), game, [](int32_t, int32_t) { return false; });
+    EXPECT_EQ(result, kExtractOutputFailed);
+    EXPECT_TRUE(FolderExists(game + L"\\Cross"));
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\first.txt"));
+}
+
+TEST_F(ExtractArchiveTest, HostileNamesStopTheExtractionBeforeWritingAnything)
+{
+    for (const wchar_t* name : {L"hostile-parent.7z", L"hostile-parent-inner.7z", L"hostile-slash.7z",
+                                L"hostile-backslash.7z", L"hostile-drive.7z", L"hostile-stream.7z",
+                                L"hostile-device.7z", L"hostile-device-bare.7z", L"hostile-com.7z",
+                                L"hostile-backslash-parent.7z"}) {
+        SCOPED_TRACE(Narrow(name));
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        calls.clear();
+        EXPECT_EQ(Extract(name), kExtractOutputFailed);
+        EXPECT_EQ(ReadAll(game + L"\\Cross\\first.txt"), "first\n") << "entries before stay";
+        EXPECT_EQ(calls.size(), 1u) << "the first file only";
+        EXPECT_FALSE(FileExists(scratch / L"evil.txt"));
+        EXPECT_FALSE(FileExists(game + L"\\evil.txt"));
+        EXPECT_FALSE(FileExists(game + L"\\Cross\\a.txt"));
+    }
+}
+
+TEST_F(ExtractArchiveTest, APathLongerThanTheBufferEndsWithEleven)
+{
+    // The deep folders come first in the archive and already overflow.
+    EXPECT_EQ(Extract(L"long-path.7z"), kExtractOutputFailed);
+    EXPECT_LT(calls.size(), 7u) << "Cross, four nested folders, two files";
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\first.txt")) << "later entries are untouched";
+}
+
+TEST_F(ExtractArchiveTest, ALockedFileFailsItsEntryAndKeepsTheOldFileWhole)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    const std::wstring target = game + L"\\Cross\\b.bin";
+    ASSERT_TRUE(WriteAll(target, "the old game file"));
+    HANDLE lock = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Extract(L"nonsolid.7z"), kExtractOutputFailed);
+    CloseHandle(lock);
+    EXPECT_EQ(ReadAll(target), "the old game file");
+    EXPECT_FALSE(FileExists(target + L".part"));
+}
+
+TEST(EntryPathTest, RefusesNamesThatLeaveTheFolderOrNameDevices)
+{
+    for (const wchar_t* bad : {L"", L"..", L"../x", L"a/../../x", L"a\\..\\x", L"/x", L"\\x", L"C:x", L"c:\\x",
+                               L"a.txt:stream", L"CON", L"con.txt", L"Cross/NUL", L"aux.tar.gz", L"COM1",
+                               L"lpt9.log", L"PRN ", L"a/.. /b", L"a/.../b"}) {
+        EXPECT_FALSE(IsSafeEntryName(bad)) << Narrow(bad);
+    }
+    for (const wchar_t* good : {L"Cross", L"Cross/a.txt", L"a..b", L"..a", L"./x", L"a/./b", L"console.txt",
+                                L"COM10", L"COM0", L"LPT", L"nul0", L"资源/说明.txt", L"Cross//x"}) {
+        EXPECT_TRUE(IsSafeEntryName(good)) << Narrow(good);
+    }
+}
+
+TEST(EntryPathTest, OutputPathMustFitTheBuffer)
+{
+    std::wstring path;
+    const std::wstring folder(200, L'f');
+    EXPECT_TRUE(JoinOutputPath(folder, std::wstring(58, L'n'), path));  // 200 + 1 + 58 = 259
+    EXPECT_EQ(path.size(), 259u);
+    EXPECT_FALSE(JoinOutputPath(folder, std::wstring(59, L'n'), path));
+}
+
+}  // namespace
