@@ -15,9 +15,10 @@ std::wstring UsageReportUrl(int outcome)
     return url;
 }
 
-void SendUsageReport()
+void SendUsageReport() { SendReportRequest(UsageReportUrl(StatusCode)); }
+
+void SendReportRequest(const std::wstring& url)
 {
-    const std::wstring url = UsageReportUrl(StatusCode);
     InternetHandle session;
     InternetHandle request;
     OpenHttpGet(url.c_str(), session, request);

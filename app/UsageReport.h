@@ -5,6 +5,9 @@
 // The address of the report for one outcome code.
 std::wstring UsageReportUrl(int outcome);
 
+// One GET of `url`; the answer is read to its end and thrown away.
+void SendReportRequest(const std::wstring& url);
+
 // Sends StatusCode to the statistics server with one GET and reads the answer
 // away. Synchronous; every failure is silent.
 void SendUsageReport();

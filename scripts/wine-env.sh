@@ -19,6 +19,12 @@ vnk_wine_prefix() {  # $1: prefix folder
   rm -rf "$1"; mkdir -p "$1"
   "$VNK_WINE" wineboot -i >/dev/null 2>&1
   "$VNK_WINESERVER" -w
+  # The user folders (Desktop...) point into $HOME; make them the prefix's own,
+  # so that tests never touch the caller's files.
+  local link
+  for link in "$1"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm "$link"; mkdir "$link"; fi
+  done
   cp /usr/share/wine/fonts/*.ttf "$1/drive_c/windows/Fonts/" 2>/dev/null || true
   local reg="$1/vnk-setup.reg"
   python3 - "$reg" <<'PY'

@@ -10,7 +10,7 @@ Serves files under --root, and a few paths with fixed behaviours:
   /empty                200 with an empty body
   /nolength/N           N bytes without Content-Length, ended by closing
   /slow/N?chunk=K&delay=MS   N bytes in pieces of K bytes, MS milliseconds apart
-  /lua/common/data_report_to_appsvr   the usage report: answered with 100000 bytes
+  /lua/common/data_report_to_appsvr   the usage report: answered with 4 MB, logged when read to the end
 Every request line is appended to ROOT/requests.log.
 """
 import argparse
@@ -36,9 +36,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def _log_request(self):
+        self._log_line(self.path)
+
+    def _log_line(self, line):
         with self.server.log_lock:
             with open(os.path.join(self.server.root, "requests.log"), "a", encoding="utf-8") as log:
-                log.write(self.path + "\n")
+                log.write(line + "\n")
 
     def _send(self, status, body, length=None, extra=None):
         self.send_response(status)
@@ -98,9 +101,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except (BrokenPipeError, ConnectionResetError):
                 pass
         elif url.path == "/lua/common/data_report_to_appsvr":
-            body = b"r" * 100000
+            # Large enough that the write only ends when the client reads it all.
+            body = b"r" * 4000000
             self._send(200, body)
-            self.wfile.write(body)
+            try:
+                self.wfile.write(body)
+                self.wfile.flush()
+                self._log_line("report answer read completely")
+            except (BrokenPipeError, ConnectionResetError):
+                self._log_line("report answer cut off")
         else:
             self._serve_file(url.path)
 

@@ -1,0 +1,57 @@
+// The usage report against the loopback server, and the program's exit without one.
+#include "AppState.h"
+#include "TestSupport.h"
+#include "UsageReport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+const char kReport[] = "/lua/common/data_report_to_appsvr?report_id=36117&uin=520481376&g_tk=1&data=";
+
+TEST(UsageReportTest, SendsTheOutcomeAndReadsTheWholeAnswer)
+{
+    const size_t before = Count(ServerLog(), std::string(kReport) + "8\n");
+    const size_t completeBefore = Count(ServerLog(), "report answer read completely");
+    StatusCode = 8;
+    SendUsageReport();
+    StatusCode = 0;
+    Sleep(200);  // the server logs after its last write
+    const std::string log = ServerLog();
+    EXPECT_EQ(Count(log, std::string(kReport) + "8\n"), before + 1) << log;
+    EXPECT_EQ(Count(log, "report answer read completely"), completeBefore + 1);
+}
+
+TEST(UsageReportTest, AddressCarriesTheCodeInDecimal)
+{
+    EXPECT_EQ(Narrow(UsageReportUrl(2)),
+              "http://" + Narrow(VNK_REPORT_HOST_FOR_TESTS) + std::string(kReport) + "2");
+    EXPECT_EQ(Narrow(UsageReportUrl(-1)).substr(Narrow(UsageReportUrl(-1)).size() - 8), "&data=-1");
+}
+
+TEST(UsageReportTest, NoServerIsHarmless)
+{
+    const DWORD start = GetTickCount();
+    SendReportRequest(L"http://127.0.0.1:1/lua/common/data_report_to_appsvr?data=3");
+    EXPECT_LT(GetTickCount() - start, 30000u);
+}
+
+TEST(UsageReportTest, TheProgramSendsNothingWhenNoRepairWasTried)
+{
+    const size_t before = Count(ServerLog(), "data_report_to_appsvr");
+    const int code = RunAndWait(L"\"" + std::wstring(VNK_TEST_APP) + L"\"");
+    EXPECT_NE(code, -1);
+    Sleep(200);
+    EXPECT_EQ(Count(ServerLog(), "data_report_to_appsvr"), before);
+}
+
+}  // namespace
