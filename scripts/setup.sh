@@ -11,7 +11,7 @@ packages=(
   wine64 xvfb xdotool imagemagick
   fonts-wqy-microhei fonts-wine
   7zip p7zip-full
-  cmake ninja-build python3 dpkg-dev googletest
+  cmake ninja-build python3 dpkg-dev googletest curl time
 )
 
 missing=()

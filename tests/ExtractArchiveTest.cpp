@@ -117,6 +117,12 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
     EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
 }
 
+TEST_F(ExtractArchiveTest, ABlockTooLargeForMemoryEndsWithTheMemoryError)
+{
+    EXPECT_EQ(Extract(L"huge-block.7z"), 2);  // SZ_ERROR_MEM, not a crash
+    EXPECT_FALSE(FileExists(game + L"\\Cross\\big.bin"));
+}
+
 TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAfterTheFirstEntry)
 {
     const int result = ExtractArchive(Archive(L"long-path.7z"), game, [](int32_t, int32_t) { return false; });

@@ -75,6 +75,22 @@ def rewrite_names(archive, renames):
     open(path, "wb").write(data)
 
 
+def inflate_unpack_size(path, old, new):
+    """Rewrites a block's unpack size (7z number after kCodersUnpackSize) as a 9-byte number."""
+    data = bytearray(open(path, "rb").read())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + offset
+    header = bytes(data[start:start + size])
+    assert old < 0x4000
+    old_b = bytes([0x0C, 0x80 | (old >> 8), old & 0xFF])
+    assert header.count(old_b) == 1
+    header = header.replace(old_b, b"\x0c\xff" + struct.pack("<Q", new))
+    data = data[:start] + header
+    struct.pack_into("<QQI", data, 12, offset, len(header), zlib.crc32(header))
+    struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
+    open(path, "wb").write(data)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     shutil.rmtree(WORK, ignore_errors=True)
@@ -129,6 +145,11 @@ def main():
     whole = open(seven_zip("truncated.7z", root, "-m0=LZMA2"), "rb").read()
     open(os.path.join(OUT, "truncated.7z"), "wb").write(whole[: len(whole) // 2])
     write(os.path.join(OUT, "not-an-archive.7z"), b"<html><body>404 Not Found</body></html>\n")
+
+    # A block claiming 2^50 unpacked bytes: the decoder can't have that memory.
+    huge = seven_zip("huge-block.7z", tree("huge", {"Cross/big.bin": pattern(1000, 10)}), "-m0=Copy",
+                     "-mhc=off")
+    inflate_unpack_size(huge, 1000, 1 << 50)
 
     # An archive without entries: only the signature header, next header empty.
     start = struct.pack("<QQI", 0, 0, 0)
