@@ -82,7 +82,8 @@ TEST_F(RepairEngineTest, PackageWorkerStartsRightAfterConfigLoaded)
     for (int run = 0; run < 5; ++run) {
         window.events.clear();
         ASSERT_TRUE(engine.StartConfigWorker(window.Handle()));
-        ASSERT_TRUE(window.WaitFor(ConfigLoaded, 20000));
+        window.PumpUntil([](const std::vector<EventRecord>& events) { return !events.empty(); }, 20000);
+        ASSERT_EQ(window.Codes(), std::vector<uint32_t>{ConfigLoaded}) << "run " << run;
         engine.config.url = TestUrl(L"/status/404");
         ScratchFolder folder;
         EXPECT_TRUE(engine.StartPackageWorker(folder.Path())) << "run " << run;
