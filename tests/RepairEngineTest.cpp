@@ -142,6 +142,9 @@ TEST_F(RepairEngineTest, EventsAreDroppedOnceTheWindowIsGone)
     ASSERT_TRUE(engine.StartConfigWorker(other.Handle()));
     other.Destroy();
     engine.Shutdown(10000);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_REPAIR_EVENT, WM_REPAIR_EVENT, PM_REMOVE))
+        << "the worker posted to a window that was gone";
     EXPECT_TRUE(other.events.empty());
 }
 
