@@ -1,30 +1,12 @@
 #include "RepairEngine.h"
 
+#include "AsciiCase.h"
 #include "ScopedHandle.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
 
 namespace {
-
-wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-// Only A-Z are folded; every other character must be identical.
-bool EqualAsciiNoCase(const wchar_t* a, const wchar_t* b, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool SameName(const std::wstring& listed, const wchar_t* exeName)
-{
-    const size_t length = wcslen(exeName);
-    return listed.size() == length && EqualAsciiNoCase(listed.c_str(), exeName, length);
-}
 
 // A listed program blocks when it runs from `folder` - a plain prefix test on the
 // path, as typed - or when we can't see where it runs from.
@@ -63,7 +45,7 @@ bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name
     do {
         bool blocks = false;
         for (const std::wstring& listed : config.processNames) {
-            if (SameName(listed, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder)) {
+            if (SameAsciiNoCase(listed, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder)) {
                 blocks = true;
                 break;
             }

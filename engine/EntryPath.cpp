@@ -1,40 +1,35 @@
 #include "EntryPath.h"
 
+#include "AsciiCase.h"
+
 #include <windows.h>
 
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
-wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool EqualsAscii(const std::wstring& text, const wchar_t* upper)
+// Windows drops trailing dots and blanks from a path component.
+std::wstring WithoutTrailingDotsAndBlanks(std::wstring text)
 {
-    size_t i = 0;
-    for (; i < text.size() && upper[i] != 0; ++i) {
-        if (Upper(text[i]) != upper[i]) {
-            return false;
-        }
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'.')) {
+        text.pop_back();
     }
-    return i == text.size() && upper[i] == 0;
+    return text;
 }
 
 // Windows maps these names to devices in every folder, whatever follows the
 // first dot and whatever trailing blanks the stem has.
 bool IsDeviceName(const std::wstring& component)
 {
-    std::wstring stem = component.substr(0, component.find(L'.'));
-    while (!stem.empty() && (stem.back() == L' ' || stem.back() == L'.')) {
-        stem.pop_back();
-    }
+    const std::wstring stem = WithoutTrailingDotsAndBlanks(component.substr(0, component.find(L'.')));
     for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
-        if (EqualsAscii(stem, device)) {
+        if (SameAsciiNoCase(stem, device)) {
             return true;
         }
     }
     if (stem.size() == 4 && stem[3] >= L'1' && stem[3] <= L'9') {
         const std::wstring prefix = stem.substr(0, 3);
-        return EqualsAscii(prefix, L"COM") || EqualsAscii(prefix, L"LPT");
+        return SameAsciiNoCase(prefix, L"COM") || SameAsciiNoCase(prefix, L"LPT");
     }
     return false;
 }
@@ -53,12 +48,8 @@ bool IsSafeEntryName(const std::wstring& name)
             ++end;
         }
         const std::wstring component = name.substr(start, end - start);
-        // Windows drops trailing dots and blanks, so ".. " and "..." act like "..".
-        std::wstring trimmed = component;
-        while (!trimmed.empty() && (trimmed.back() == L' ' || trimmed.back() == L'.')) {
-            trimmed.pop_back();
-        }
-        if (trimmed.empty() && component.find(L"..") != std::wstring::npos) {
+        // ".. " and "..." act like "..".
+        if (WithoutTrailingDotsAndBlanks(component).empty() && component.find(L"..") != std::wstring::npos) {
             return false;
         }
         if (IsDeviceName(component)) {
