@@ -1,0 +1,102 @@
+#include "ButtonControl.h"
+
+#include "Drawing.h"
+#include "ImageLoader.h"
+
+namespace Quv::UI {
+
+namespace {
+
+void Replace(Gdiplus::Image*& slot, uint16_t id)
+{
+    delete slot;
+    slot = LoadPngResource(id);
+}
+
+}  // namespace
+
+ButtonControl::ButtonControl(ControlBase* parent, std::string controlName)
+    : ControlBase(parent, std::move(controlName))
+{
+    hoverEnabled = true;
+    clickEnabled = true;
+}
+
+ButtonControl::~ButtonControl()
+{
+    delete normalImage;
+    delete hoverImage;
+    delete pressedImage;
+    delete disabledImage;
+}
+
+void ButtonControl::SetImages(uint16_t normal, uint16_t hover, uint16_t pressedId, uint16_t disabled)
+{
+    Replace(normalImage, normal);
+    Replace(hoverImage, hover);
+    Replace(pressedImage, pressedId);
+    Replace(disabledImage, disabled);
+    Invalidate();
+}
+
+void ButtonControl::SetEnabled(bool value)
+{
+    if (value == enabled) {
+        return;
+    }
+    enabled = value;
+    Invalidate();
+}
+
+void ButtonControl::SetText(const std::wstring& caption)
+{
+    text = caption;
+    Invalidate();
+}
+
+void ButtonControl::AddClickHandler(ClickHandler handler) { clickHandlers.push_back(std::move(handler)); }
+
+void ButtonControl::ChangeState(ButtonState next)
+{
+    state = next;
+    if (enabled) {
+        Invalidate();
+    }
+}
+
+void ButtonControl::OnMouseEnter(Point) { ChangeState(Hover); }
+
+void ButtonControl::OnMouseLeave() { ChangeState(Normal); }
+
+void ButtonControl::OnLButtonDown(Point) { ChangeState(Pressed); }
+
+void ButtonControl::OnLButtonUp()
+{
+    ChangeState(Hover);
+    if (!enabled) {
+        return;
+    }
+    for (const ClickHandler& handler : clickHandlers) {
+        handler();
+    }
+}
+
+void ButtonControl::Draw(Gdiplus::Graphics* surface)
+{
+    Gdiplus::Image* image = normalImage;
+    if (!enabled) {
+        image = disabledImage;
+    } else if (state == Hover) {
+        image = hoverImage;
+    } else if (state == Pressed) {
+        image = pressedImage;
+    }
+    if (image != nullptr) {
+        DrawImageInRect(surface, image, rect);
+    }
+    if (!text.empty()) {
+        DrawTextInRect(surface, text, rect, UiFontFace(), kUiFontPoints, kAlignCenter, kAlignCenter, 0xFFFFFFFF);
+    }
+}
+
+}  // namespace Quv::UI

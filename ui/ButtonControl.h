@@ -1,0 +1,47 @@
+// A push button drawn from four state images, with an optional caption.
+#pragma once
+
+#include "ControlBase.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Quv::UI {
+
+using ClickHandler = std::function<void()>;
+
+enum ButtonState : int32_t { Normal = 1, Hover = 2, Pressed = 3 };
+
+class ButtonControl : public ControlBase {
+public:
+    ButtonControl(ControlBase* parent, std::string name);
+    ~ButtonControl() override;
+
+    void SetImages(uint16_t normal, uint16_t hover, uint16_t pressedId, uint16_t disabled);
+    void SetEnabled(bool value);
+    void SetText(const std::wstring& caption);
+    void AddClickHandler(ClickHandler handler);
+
+    void OnMouseEnter(Point point) override;
+    void OnMouseLeave() override;
+    void OnLButtonDown(Point point) override;
+    void OnLButtonUp() override;
+    void Draw(Gdiplus::Graphics* surface) override;
+
+    std::vector<ClickHandler> clickHandlers;
+    Gdiplus::Image* normalImage = nullptr;    // owned
+    Gdiplus::Image* hoverImage = nullptr;     // owned
+    Gdiplus::Image* pressedImage = nullptr;   // owned
+    Gdiplus::Image* disabledImage = nullptr;  // owned
+    std::wstring text;
+    ButtonState state = Normal;
+    bool enabled = true;
+
+private:
+    // A disabled button follows the pointer in `state` but shows nothing of it.
+    void ChangeState(ButtonState next);
+};
+
+}  // namespace Quv::UI

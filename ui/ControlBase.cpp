@@ -1,0 +1,141 @@
+#include "ControlBase.h"
+
+#include "WindowRoot.h"
+
+namespace Quv::UI {
+
+ControlBase::ControlBase(ControlBase* parentControl, std::string controlName)
+    : name(std::move(controlName)), parent(parentControl)
+{
+}
+
+ControlBase::~ControlBase()
+{
+    for (ControlBase* child : children) {
+        delete child;
+    }
+    children.clear();
+    if (windowRoot != nullptr) {
+        if (windowRoot->hoverControl == this) {
+            windowRoot->hoverControl = nullptr;
+        }
+        // Nor may a deleted control stay behind as the target of a release.
+        if (windowRoot->pressedControl == this) {
+            windowRoot->pressedControl = nullptr;
+        }
+    }
+}
+
+void ControlBase::OnMouseEnter(Point) {}
+void ControlBase::OnMouseMove(Point) {}
+void ControlBase::OnMouseLeave() {}
+void ControlBase::OnLButtonDown(Point) {}
+void ControlBase::OnLButtonUp() {}
+void ControlBase::Draw(Gdiplus::Graphics*) {}
+void ControlBase::OnCommand(WPARAM, LPARAM) {}
+
+void ControlBase::AddChild(ControlBase* control) { children.push_back(control); }
+
+void ControlBase::SetPosition(int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    if (parent != nullptr) {
+        rect = {parent->rect.left + left, parent->rect.top + top, parent->rect.left + right,
+                parent->rect.top + bottom};
+    } else {
+        rect = {left, top, right, bottom};
+    }
+    Invalidate();
+}
+
+void ControlBase::Invalidate()
+{
+    needsRedraw = true;
+    if (windowRoot != nullptr) {
+        windowRoot->Invalidate(&rect);
+    }
+}
+
+bool ControlBase::DispatchHover(Point point)
+{
+    for (ControlBase* child : children) {
+        if (child->DispatchHover(point)) {
+            return true;
+        }
+    }
+    if (!hoverEnabled || !rect.Contains(point)) {
+        return false;
+    }
+    if (!hovered) {
+        OnMouseEnter(point);
+        hovered = true;
+        if (windowRoot != nullptr) {
+            windowRoot->hoverControl = this;
+        }
+    }
+    OnMouseMove(point);
+    return true;
+}
+
+bool ControlBase::EndHover()
+{
+    if (!hovered) {
+        return false;
+    }
+    OnMouseLeave();
+    hovered = false;
+    if (windowRoot != nullptr && windowRoot->hoverControl == this) {
+        windowRoot->hoverControl = nullptr;
+    }
+    return true;
+}
+
+bool ControlBase::DispatchPress(Point point)
+{
+    for (ControlBase* child : children) {
+        if (child->DispatchPress(point)) {
+            return true;
+        }
+    }
+    if (!clickEnabled || !rect.Contains(point)) {
+        return false;
+    }
+    if (windowRoot != nullptr) {
+        windowRoot->pressedControl = this;
+    }
+    pressed = true;
+    OnLButtonDown(point);
+    return true;
+}
+
+bool ControlBase::DispatchRelease(Point point)
+{
+    for (ControlBase* child : children) {
+        if (child->DispatchRelease(point)) {
+            return true;
+        }
+    }
+    if (!clickEnabled || !rect.Contains(point)) {
+        return false;
+    }
+    if (pressed) {
+        pressed = false;
+        OnLButtonUp();
+    }
+    if (windowRoot != nullptr) {
+        windowRoot->pressedControl = nullptr;
+    }
+    return true;
+}
+
+void ControlBase::PaintTree(Gdiplus::Graphics* surface, bool force)
+{
+    if (force || needsRedraw) {
+        Draw(surface);
+        needsRedraw = false;
+    }
+    for (ControlBase* child : children) {
+        child->PaintTree(surface, force);
+    }
+}
+
+}  // namespace Quv::UI

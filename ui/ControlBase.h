@@ -1,0 +1,62 @@
+// The base of every control: a rectangle in the window, a place in the tree,
+// the pointer walks, and the one way to ask for a repaint.
+#pragma once
+
+#include "Geometry.h"
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <string>
+#include <vector>
+
+namespace Quv::UI {
+
+class WindowRoot;
+
+class ControlBase {
+public:
+    ControlBase(ControlBase* parent, std::string name);
+    virtual ~ControlBase();
+
+    ControlBase(const ControlBase&) = delete;
+    ControlBase& operator=(const ControlBase&) = delete;
+
+    // Reactions of a control; every default does nothing.
+    virtual void OnMouseEnter(Point point);
+    virtual void OnMouseMove(Point point);
+    virtual void OnMouseLeave();
+    virtual void OnLButtonDown(Point point);
+    virtual void OnLButtonUp();
+    virtual void Draw(Gdiplus::Graphics* surface);
+    virtual void OnCommand(WPARAM wParam, LPARAM lParam);
+
+    // The parent owns its children from here on.
+    void AddChild(ControlBase* control);
+    // Relative to the parent's top-left corner, as the parent is now.
+    void SetPosition(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    // Marks the control for the next repaint tick; nothing is drawn now.
+    void Invalidate();
+
+    // Tree walks: children first, in insertion order; the first that takes the
+    // point ends the walk.
+    bool DispatchHover(Point point);
+    bool EndHover();
+    bool DispatchPress(Point point);
+    bool DispatchRelease(Point point);
+    // Draws this control (when forced or changed), then its children over it.
+    void PaintTree(Gdiplus::Graphics* surface, bool force);
+
+    std::string name;
+    ControlBase* parent = nullptr;
+    WindowRoot* windowRoot = nullptr;
+    Rect rect;
+    bool hoverEnabled = false;
+    bool clickEnabled = false;
+    bool pressed = false;
+    bool hovered = false;
+    std::vector<ControlBase*> children;  // owned
+    bool needsRedraw = false;
+};
+
+}  // namespace Quv::UI

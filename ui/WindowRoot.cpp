@@ -1,0 +1,267 @@
+#include "WindowRoot.h"
+
+#include "ButtonControl.h"
+#include "CaptionControl.h"
+#include "Drawing.h"
+#include "EditControl.h"
+#include "HostWnd.h"
+#include "ImageControl.h"
+#include "ProgressControl.h"
+#include "TextControl.h"
+
+#include <algorithm>
+
+namespace Quv::UI {
+
+WindowRoot::~WindowRoot()
+{
+    DropBackBuffer();
+    delete rootControl;
+    rootControl = nullptr;
+}
+
+void WindowRoot::Place(ControlBase* control, ControlBase* parent)
+{
+    if (parent != nullptr) {
+        parent->AddChild(control);
+    } else {
+        rootControl = control;
+    }
+    control->windowRoot = this;
+}
+
+ImageControl* WindowRoot::CreateImageControl(ControlBase* parent, const std::string& name)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new ImageControl(parent, name);
+    Place(control, parent);
+    return control;
+}
+
+CaptionControl* WindowRoot::CreateCaptionControl(ControlBase* parent)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new CaptionControl(parent);
+    Place(control, parent);
+    return control;
+}
+
+TextControl* WindowRoot::CreateTextControl(ControlBase* parent, const std::string& name)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new TextControl(parent, name);
+    Place(control, parent);
+    return control;
+}
+
+ButtonControl* WindowRoot::CreateButtonControl(ControlBase* parent, const std::string& name)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new ButtonControl(parent, name);
+    Place(control, parent);
+    return control;
+}
+
+EditControl* WindowRoot::CreateEditControl(ControlBase* parent)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new EditControl(parent);
+    Place(control, parent);
+    return control;
+}
+
+ProgressControl* WindowRoot::CreateProgressControl(ControlBase* parent)
+{
+    if (!CanPlace(parent)) {
+        return nullptr;
+    }
+    auto* control = new ProgressControl(parent);
+    Place(control, parent);
+    return control;
+}
+
+void WindowRoot::Invalidate(const Rect* rect)
+{
+    dirty = true;
+    if (fullRedraw) {
+        return;
+    }
+    if (rect == nullptr) {
+        fullRedraw = true;
+        return;
+    }
+    if (dirtyRect.IsZero()) {
+        dirtyRect = *rect;
+        return;
+    }
+    dirtyRect.left = std::min(dirtyRect.left, rect->left);
+    dirtyRect.top = std::min(dirtyRect.top, rect->top);
+    dirtyRect.right = std::max(dirtyRect.right, rect->right);
+    dirtyRect.bottom = std::max(dirtyRect.bottom, rect->bottom);
+}
+
+void WindowRoot::AddCreateHandler(CreateHandler handler) { createHandlers.push_back(std::move(handler)); }
+
+HWND WindowRoot::OwnerWindow() const
+{
+    return (owner != nullptr && owner->hwnd != nullptr && IsWindow(owner->hwnd)) ? owner->hwnd : nullptr;
+}
+
+void WindowRoot::OnCreate()
+{
+    if (backGraphics == nullptr) {
+        RECT client = {};
+        if (HWND window = OwnerWindow()) {
+            GetClientRect(window, &client);
+        }
+        CreateBackBuffer(client.right - client.left, client.bottom - client.top);
+    }
+    if (HWND window = OwnerWindow()) {
+        owner->timerId = SetTimer(window, kRepaintTimerId, kRepaintPeriodMs, nullptr);
+    }
+    for (const CreateHandler& handler : createHandlers) {
+        handler();
+    }
+}
+
+void WindowRoot::OnSize(int32_t width, int32_t height)
+{
+    // Re-made only when the size really changes: the picture is kept otherwise.
+    if (backGraphics != nullptr && width == backWidth && height == backHeight) {
+        return;
+    }
+    DropBackBuffer();
+    CreateBackBuffer(width, height);
+}
+
+void WindowRoot::CreateBackBuffer(int32_t width, int32_t height)
+{
+    backBitmap = new Gdiplus::Bitmap(width, height, PixelFormat32bppARGB);
+    backGraphics = new Gdiplus::Graphics(backBitmap);
+    ApplyQualitySettings(*backGraphics);
+    backWidth = width;
+    backHeight = height;
+}
+
+void WindowRoot::DropBackBuffer()
+{
+    delete backGraphics;  // the surface before the bitmap it draws into
+    backGraphics = nullptr;
+    delete backBitmap;
+    backBitmap = nullptr;
+}
+
+void WindowRoot::OnTimer()
+{
+    if (!dirty) {
+        return;
+    }
+    // The whole tree is redrawn over the previous frame; only the screen copy
+    // is limited to what changed.
+    if (rootControl != nullptr) {
+        rootControl->PaintTree(backGraphics, true);
+    }
+    dirty = false;
+    if (HWND window = OwnerWindow()) {
+        const RECT changed = {dirtyRect.left, dirtyRect.top, dirtyRect.right, dirtyRect.bottom};
+        InvalidateRect(window, fullRedraw ? nullptr : &changed, TRUE);
+    }
+    fullRedraw = false;
+    dirtyRect = Rect();
+}
+
+void WindowRoot::Paint(HDC dc)
+{
+    Gdiplus::Graphics surface(dc);
+    ApplyQualitySettings(surface);
+    RECT client = {};
+    if (HWND window = OwnerWindow()) {
+        GetClientRect(window, &client);
+    }
+    DrawImageInRect(&surface, backBitmap, Rect{client.left, client.top, client.right, client.bottom});
+}
+
+void WindowRoot::OnClose()
+{
+    if (owner != nullptr) {
+        if (HWND window = OwnerWindow()) {
+            KillTimer(window, owner->timerId);
+            owner->timerId = 0;
+        }
+        owner = nullptr;
+    }
+    DropBackBuffer();
+}
+
+void WindowRoot::OnMouseMove(Point point, WPARAM keys)
+{
+    // While the left button is held, no control gains or loses the hover.
+    if ((keys & MK_LBUTTON) != 0) {
+        return;
+    }
+    if (ControlBase* hover = hoverControl) {
+        if (!hover->hoverEnabled) {
+            hoverControl = nullptr;
+        } else if (hover->rect.Contains(point)) {
+            hover->DispatchHover(point);
+            return;
+        } else {
+            hover->EndHover();
+        }
+    }
+    if (rootControl != nullptr) {
+        rootControl->DispatchHover(point);
+    }
+}
+
+void WindowRoot::OnMouseLeave()
+{
+    ControlBase* hover = hoverControl;
+    if (hover == nullptr) {
+        return;
+    }
+    if (!hover->hoverEnabled) {
+        hoverControl = nullptr;
+    } else if (hover->hovered) {
+        hover->OnMouseLeave();
+        hover->hovered = false;
+        hoverControl = nullptr;
+    }
+}
+
+void WindowRoot::OnLButtonUp(Point point)
+{
+    if (ControlBase* pressedOne = pressedControl) {
+        if (pressedOne->clickEnabled && pressedOne->rect.Contains(point)) {
+            pressedOne->DispatchRelease(point);
+            return;
+        }
+        // Released elsewhere: the press is cancelled without a call.
+        pressedOne->pressed = false;
+        pressedControl = nullptr;
+    }
+    if (rootControl != nullptr) {
+        rootControl->DispatchRelease(point);
+    }
+    pressedControl = nullptr;
+}
+
+void WindowRoot::OnCommand(int32_t id, WPARAM wParam, LPARAM lParam)
+{
+    const auto found = childControls.find(id);
+    if (found != childControls.end()) {
+        found->second->OnCommand(wParam, lParam);
+    }
+}
+
+}  // namespace Quv::UI

@@ -1,0 +1,86 @@
+// Everything one host window needs to draw its controls and route input to them:
+// the control tree, the back buffer, the dirty rectangle and the repaint tick.
+#pragma once
+
+#include "ControlBase.h"
+#include "Geometry.h"
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace Quv::UI {
+
+class ButtonControl;
+class CaptionControl;
+class EditControl;
+class HostWnd;
+class ImageControl;
+class ProgressControl;
+class TextControl;
+
+using CreateHandler = std::function<void()>;
+
+// Id and period of the repaint timer.
+constexpr UINT_PTR kRepaintTimerId = 256;
+constexpr UINT kRepaintPeriodMs = 20;
+
+class WindowRoot {
+public:
+    WindowRoot() = default;
+    ~WindowRoot();
+    WindowRoot(const WindowRoot&) = delete;
+    WindowRoot& operator=(const WindowRoot&) = delete;
+
+    // Factories: the first control made without a parent becomes the root
+    // control; another one without a parent is refused (null).
+    ImageControl* CreateImageControl(ControlBase* parent, const std::string& name);
+    CaptionControl* CreateCaptionControl(ControlBase* parent);
+    TextControl* CreateTextControl(ControlBase* parent, const std::string& name);
+    ButtonControl* CreateButtonControl(ControlBase* parent, const std::string& name);
+    EditControl* CreateEditControl(ControlBase* parent);
+    ProgressControl* CreateProgressControl(ControlBase* parent);
+
+    // Marks a rectangle (null: the whole window) for the next repaint tick.
+    void Invalidate(const Rect* rect);
+    void AddCreateHandler(CreateHandler handler);
+
+    void OnCreate();
+    void OnSize(int32_t width, int32_t height);
+    void OnTimer();
+    void Paint(HDC dc);
+    void OnClose();
+    void CreateBackBuffer(int32_t width, int32_t height);
+
+    void OnMouseMove(Point point, WPARAM keys);
+    void OnMouseLeave();
+    void OnLButtonUp(Point point);
+    void OnCommand(int32_t id, WPARAM wParam, LPARAM lParam);
+
+    ControlBase* rootControl = nullptr;     // owned, with the whole tree
+    ControlBase* hoverControl = nullptr;
+    ControlBase* pressedControl = nullptr;
+    HostWnd* owner = nullptr;
+    std::map<int32_t, ControlBase*> childControls;
+    Gdiplus::Graphics* backGraphics = nullptr;
+    Gdiplus::Bitmap* backBitmap = nullptr;
+    int32_t backWidth = 0;
+    int32_t backHeight = 0;
+    std::vector<CreateHandler> createHandlers;
+    Rect dirtyRect;
+    bool dirty = false;
+    bool fullRedraw = false;
+
+private:
+    // A control without a parent can only become the root control.
+    bool CanPlace(ControlBase* parent) const { return parent != nullptr || rootControl == nullptr; }
+    void Place(ControlBase* control, ControlBase* parent);
+    HWND OwnerWindow() const;
+    void DropBackBuffer();
+};
+
+}  // namespace Quv::UI
