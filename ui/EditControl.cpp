@@ -1,6 +1,7 @@
 #include "EditControl.h"
 
 #include "Drawing.h"
+#include "HostWnd.h"
 #include "WindowRoot.h"
 
 namespace Quv::UI {
@@ -26,7 +27,7 @@ void EditControl::Create(HWND parentWindow, int32_t id)
     editHwnd = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, rect.left, rect.top,
                                rect.Width(), rect.Height(), parentWindow,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parentWindow, GWLP_HINSTANCE)),
+                               ModuleInstance(),
                                nullptr);
     if (editHwnd == nullptr) {
         return;

@@ -2,11 +2,14 @@
 // whose whole client area is drawn by its WindowRoot.
 #pragma once
 
+#include "Geometry.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace Quv::UI {
@@ -16,21 +19,60 @@ class WindowRoot;
 // Handler of an application message (at or above WM_USER): wParam, lParam.
 using MessageHandler = std::function<void(uint32_t wParam, int32_t lParam)>;
 
+// The module whose resources and window classes the toolkit uses.
+void SetModuleInstance(HINSTANCE instance);
+HINSTANCE ModuleInstance();
+
+constexpr wchar_t kHostWindowClass[] = L"QUV_HOSTWND_CLASS";
+constexpr WORD kIconId = 107;
+constexpr WORD kDialogTemplateId = 103;
+constexpr int32_t kDialogWidth = 347;
+constexpr int32_t kDialogHeight = 209;
+
 class HostWnd {
 public:
     HostWnd() = default;
-    virtual ~HostWnd() = default;
+    virtual ~HostWnd();  // gives the thunk back; the native window must be gone by then
     HostWnd(const HostWnd&) = delete;
     HostWnd& operator=(const HostWnd&) = delete;
 
+    // Makes the window, hidden, centred on the work area. False when the class
+    // can't be registered (a process makes one such window) or the window not made.
+    bool Create(const std::wstring& title, int32_t width, int32_t height);
+    // Runs a modal dialog over `owner`; the dialog result, or -1 when it can't be made.
+    int32_t RunModal(HWND owner);
+    bool Show(bool visible);
+    bool MoveTo(const Rect& rect);
+    void CenterOnOwner();
+    void AddMessageHandler(uint32_t message, MessageHandler handler);
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam);
+
     HWND hwnd = nullptr;
     WindowRoot* root = nullptr;  // not owned
-    void* thunk = nullptr;
+    void* thunk = nullptr;       // a ThunkPool slot, owned
     UINT_PTR timerId = 0;
     int32_t dialogResult = 2;
     bool dragPending = false;
     bool restorePending = false;
     std::map<uint32_t, std::vector<MessageHandler>> handlers;
+
+private:
+    bool HasWindow() const { return hwnd != nullptr && IsWindow(hwnd); }
+    // What both procedures do for a message.
+    void SetIcons();
+    void OnPaint();
+    void OnMouseMove(WPARAM wParam, LPARAM lParam);
+    // True when the press asked for a window drag; `result` is then the drag's.
+    bool OnLButtonDown(LPARAM lParam, LRESULT& result);
+    LRESULT OnControlColor(WPARAM dc);
+
+    bool leaveTracking_ = false;
 };
+
+// The first procedure of every host window and dialog: binds it to its object.
+LRESULT CALLBACK StartWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK StartDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace Quv::UI

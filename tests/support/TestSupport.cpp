@@ -157,3 +157,52 @@ int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs)
     CloseHandle(process.hProcess);
     return static_cast<int>(code);
 }
+
+void PumpMessages(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+void RunShellWhilePumping(const std::string& command, DWORD timeoutMs)
+{
+    // Wine starts Linux programs too, but their process handles are not
+    // signalled reliably when they end: the command leaves a marker file instead.
+    static int serial = 0;
+    CreateDirectoryW(VNK_TEST_TMP, nullptr);
+    const std::wstring marker = std::wstring(VNK_TEST_TMP) + L"\\shell-" + std::to_wstring(GetCurrentProcessId()) +
+                                L"-" + std::to_wstring(++serial) + L".done";
+    std::string unixMarker = Narrow(marker.substr(2));  // drop "Z:"
+    for (char& c : unixMarker) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    DeleteFileW(marker.c_str());
+    std::wstring line = L"Z:\\bin\\sh -c \"" + Widen(command) + L"; touch '" + Widen(unixMarker) + L"'\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        << command;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const DWORD start = GetTickCount();
+    while (!FileExists(marker) && GetTickCount() - start < timeoutMs) {
+        PumpMessages(20);
+    }
+    EXPECT_TRUE(FileExists(marker)) << "did not finish: " << command;
+    DeleteFileW(marker.c_str());
+    PumpMessages(150);  // the X events it caused arrive a little later
+}

@@ -40,5 +40,11 @@ private:
     std::wstring path_;
 };
 
+// Runs a Linux shell command (xdotool, for example) from inside wine while this
+// thread keeps dispatching its window messages; returns when it has ended.
+void RunShellWhilePumping(const std::string& command, DWORD timeoutMs = 20000);
+// Dispatches this thread's messages for `ms` milliseconds.
+void PumpMessages(DWORD ms);
+
 // Runs a program and waits for it; returns its exit code or -1.
 int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);

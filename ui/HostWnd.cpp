@@ -1,0 +1,370 @@
+#include "HostWnd.h"
+
+#include "ThunkPool.h"
+#include "WindowRoot.h"
+
+namespace Quv::UI {
+
+namespace {
+
+constexpr DWORD kMainWindowStyle = WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX |
+                                   WS_MAXIMIZEBOX;
+HINSTANCE g_instance = nullptr;
+
+// Zero-extended 16-bit halves, as the toolkit has always read them.
+Point PointOf(LPARAM lParam)
+{
+    return Point{static_cast<int32_t>(LOWORD(lParam)), static_cast<int32_t>(HIWORD(lParam))};
+}
+
+LRESULT CALLBACK WindowProcEntry(HostWnd* object, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return object->WindowProc(message, wParam, lParam);
+}
+
+INT_PTR CALLBACK DialogProcEntry(HostWnd* object, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return object->DialogProc(message, wParam, lParam);
+}
+
+// Takes the object that is being created and makes `slot` the window's procedure.
+HostWnd* Bind(HWND hwnd, const void* entry, int procedureIndex)
+{
+    std::deque<HostWnd*>& pending = PendingWindows();
+    if (pending.empty()) {
+        return nullptr;
+    }
+    HostWnd* object = pending.back();
+    pending.pop_back();
+    object->hwnd = hwnd;
+    WriteThunk(object->thunk, object, entry);
+    SetWindowLongPtrW(hwnd, procedureIndex, reinterpret_cast<LONG_PTR>(object->thunk));
+    return object;
+}
+
+}  // namespace
+
+void SetModuleInstance(HINSTANCE instance) { g_instance = instance; }
+
+HINSTANCE ModuleInstance() { return g_instance != nullptr ? g_instance : GetModuleHandleW(nullptr); }
+
+LRESULT CALLBACK StartWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HostWnd* object = Bind(hwnd, reinterpret_cast<const void*>(&WindowProcEntry), GWLP_WNDPROC);
+    if (object == nullptr) {
+        // A window of our class that no HostWnd made: it has nothing to bind to.
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return object->WindowProc(message, wParam, lParam);
+}
+
+INT_PTR CALLBACK StartDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HostWnd* object = Bind(hwnd, reinterpret_cast<const void*>(&DialogProcEntry), DWLP_DLGPROC);
+    if (object == nullptr) {
+        return 0;
+    }
+    return object->DialogProc(message, wParam, lParam);
+}
+
+HostWnd::~HostWnd()
+{
+    if (thunk != nullptr) {
+        ThunkPool::Instance().Release(thunk);
+        thunk = nullptr;
+    }
+}
+
+bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
+{
+    const HINSTANCE instance = ModuleInstance();
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = StartWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kHostWindowClass;
+    if (RegisterClassExW(&windowClass) == 0) {
+        return false;
+    }
+    thunk = ThunkPool::Instance().Allocate();
+    if (thunk == nullptr) {
+        return false;  // no executable memory: no procedure for the window
+    }
+    PendingWindows().push_back(this);
+    CreateWindowExW(0, kHostWindowClass, title.c_str(), kMainWindowStyle, 0, 0, width, height, nullptr, nullptr,
+                    instance, nullptr);
+    // A window that failed before its first message leaves us on the stack.
+    std::deque<HostWnd*>& pending = PendingWindows();
+    if (!pending.empty() && pending.back() == this) {
+        pending.pop_back();
+    }
+    if (!HasWindow()) {
+        return false;
+    }
+    Show(false);
+    return true;
+}
+
+int32_t HostWnd::RunModal(HWND owner)
+{
+    thunk = ThunkPool::Instance().Allocate();
+    if (thunk == nullptr) {
+        return -1;
+    }
+    PendingWindows().push_back(this);
+    const INT_PTR result = DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(kDialogTemplateId), owner,
+                                           StartDialogProc, 0);
+    std::deque<HostWnd*>& pending = PendingWindows();
+    if (!pending.empty() && pending.back() == this) {
+        pending.pop_back();
+    }
+    return static_cast<int32_t>(result);
+}
+
+bool HostWnd::Show(bool visible)
+{
+    if (!HasWindow()) {
+        return false;
+    }
+    ShowWindow(hwnd, visible ? SW_SHOWNORMAL : SW_HIDE);
+    return UpdateWindow(hwnd) != FALSE;
+}
+
+bool HostWnd::MoveTo(const Rect& rect)
+{
+    if (!HasWindow()) {
+        return false;
+    }
+    return MoveWindow(hwnd, rect.left, rect.top, rect.Width(), rect.Height(), TRUE) != FALSE;
+}
+
+void HostWnd::CenterOnOwner()
+{
+    if (!HasWindow()) {
+        return;
+    }
+    RECT reference = {};
+    HWND ownerWindow = GetParent(hwnd);
+    if (ownerWindow != nullptr) {
+        GetWindowRect(ownerWindow, &reference);
+    } else {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &reference, 0);
+    }
+    RECT own = {};
+    GetWindowRect(hwnd, &own);
+    const int32_t width = own.right - own.left;
+    const int32_t height = own.bottom - own.top;
+    const int32_t left = (reference.left + reference.right) / 2 - width / 2;
+    const int32_t top = (reference.top + reference.bottom) / 2 - height / 2;
+    MoveWindow(hwnd, left, top, width, height, TRUE);
+}
+
+void HostWnd::AddMessageHandler(uint32_t message, MessageHandler handler)
+{
+    handlers[message].push_back(std::move(handler));
+}
+
+void HostWnd::SetIcons()
+{
+    HICON icon = LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(kIconId));
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void HostWnd::OnPaint()
+{
+    if (restorePending) {
+        // Back from minimised: the back buffer is new and blank, so this paint
+        // only asks the next tick to redraw everything; the system paints again.
+        restorePending = false;
+        root->Invalidate(nullptr);
+        return;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd, &paint);
+    root->Paint(dc);
+    EndPaint(hwnd, &paint);
+}
+
+void HostWnd::OnMouseMove(WPARAM wParam, LPARAM lParam)
+{
+    // Ask to be told when the pointer leaves, so that no button stays lit.
+    if (!leaveTracking_) {
+        TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
+        leaveTracking_ = TrackMouseEvent(&track) != FALSE;
+    }
+    root->OnMouseMove(PointOf(lParam), wParam);
+}
+
+bool HostWnd::OnLButtonDown(LPARAM lParam, LRESULT& result)
+{
+    if (root->rootControl != nullptr) {
+        root->rootControl->DispatchPress(PointOf(lParam));
+    }
+    if (!dragPending) {
+        return false;
+    }
+    dragPending = false;
+    result = DefWindowProcW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+    return true;
+}
+
+LRESULT HostWnd::OnControlColor(WPARAM dc)
+{
+    SetBkMode(reinterpret_cast<HDC>(dc), TRANSPARENT);
+    SetTextColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(GetStockObject(BLACK_BRUSH));
+}
+
+LRESULT HostWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (root == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message >= WM_USER) {
+        const auto found = handlers.find(message);
+        if (found != handlers.end()) {
+            for (const MessageHandler& handler : found->second) {
+                handler(static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+            }
+            return 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    switch (message) {
+    case WM_CREATE:
+        SetIcons();
+        CenterOnOwner();
+        root->OnCreate();
+        break;
+    case WM_DESTROY:
+        hwnd = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        root->OnSize(LOWORD(lParam), HIWORD(lParam));
+        break;
+    case WM_PAINT:
+        if (restorePending) {
+            OnPaint();
+            return 0;  // no BeginPaint: the system keeps the update region
+        }
+        OnPaint();
+        break;
+    case WM_CLOSE:
+        root->OnClose();
+        break;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            root->OnCommand(LOWORD(wParam), wParam, lParam);
+        }
+        break;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_RESTORE) {
+            restorePending = true;
+        }
+        break;
+    case WM_TIMER:
+        if (wParam == timerId) {
+            root->OnTimer();
+        }
+        break;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        return OnControlColor(wParam);
+    case WM_MOUSEMOVE:
+        OnMouseMove(wParam, lParam);
+        break;
+    case WM_LBUTTONDOWN: {
+        LRESULT dragResult = 0;
+        if (OnLButtonDown(lParam, dragResult)) {
+            return dragResult;
+        }
+        break;
+    }
+    case WM_LBUTTONUP:
+        root->OnLButtonUp(PointOf(lParam));
+        break;
+    case WM_MOUSELEAVE:
+        leaveTracking_ = false;
+        root->OnMouseLeave();
+        break;
+    default:
+        break;
+    }
+    // hwnd may have been cleared by a handler that closed the window meanwhile.
+    return hwnd != nullptr ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
+}
+
+INT_PTR HostWnd::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Returning 0 lets the dialog manager do its default processing.
+    if (root == nullptr || message >= WM_USER) {
+        return 0;
+    }
+    switch (message) {
+    case WM_DESTROY:
+        hwnd = nullptr;
+        return 0;
+    case WM_SIZE:
+        root->OnSize(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_CLOSE:
+        root->OnClose();
+        EndDialog(hwnd, dialogResult);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_INITDIALOG:
+        SetIcons();
+        root->OnCreate();
+        MoveTo(Rect{0, 0, kDialogWidth, kDialogHeight});
+        CenterOnOwner();
+        return 0;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            root->OnCommand(LOWORD(wParam), wParam, lParam);
+        }
+        return 0;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_RESTORE) {
+            restorePending = true;
+        }
+        return 0;
+    case WM_TIMER:
+        if (wParam == timerId) {
+            root->OnTimer();
+        }
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return static_cast<INT_PTR>(OnControlColor(wParam));
+    case WM_MOUSEMOVE:
+        OnMouseMove(wParam, lParam);
+        return 0;
+    case WM_LBUTTONDOWN: {
+        LRESULT dragResult = 0;
+        return OnLButtonDown(lParam, dragResult) ? static_cast<INT_PTR>(dragResult) : 0;
+    }
+    case WM_LBUTTONUP:
+        root->OnLButtonUp(PointOf(lParam));
+        return 0;
+    case WM_MOUSELEAVE:
+        leaveTracking_ = false;
+        root->OnMouseLeave();
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace Quv::UI
