@@ -4,6 +4,8 @@
 #include "MainWindow.h"
 #include "UsageReport.h"
 
+#include "HostWnd.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <gdiplus.h>
@@ -11,6 +13,7 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     AppInstance = instance;
+    Quv::UI::SetModuleInstance(instance);
     CoInitialize(nullptr);
 
     Gdiplus::GdiplusStartupInput gdiplusInput;  // version 1, no debug callback

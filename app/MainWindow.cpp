@@ -1,8 +1,121 @@
 #include "MainWindow.h"
 
-// The skinned main window comes with the window toolkit; until then there is no
-// window that could ever end a message loop, so none is run.
+#include "RepairController.h"
+#include "RepairEvents.h"
+
+#include "ButtonControl.h"
+#include "CaptionControl.h"
+#include "EditControl.h"
+#include "HostWnd.h"
+#include "ImageControl.h"
+#include "ProgressControl.h"
+#include "TextControl.h"
+#include "WindowRoot.h"
+
+#include <memory>
+
+using namespace Quv::UI;
+
+namespace {
+
+const wchar_t kTitle[] = L"Lumora修复工具";
+constexpr int32_t kWidth = 548;
+constexpr int32_t kHeight = 300;
+
+TextControl* AddLabel(WindowRoot& root, ControlBase* parent, const char* name, const wchar_t* text, Rect at)
+{
+    TextControl* label = root.CreateTextControl(parent, name);
+    label->SetText(text);
+    label->SetAlignment(kAlignNear, kAlignCenter);
+    label->SetPosition(at.left, at.top, at.right, at.bottom);
+    return label;
+}
+
+ButtonControl* AddButton(WindowRoot& root, ControlBase* parent, const char* name, const uint16_t images[4],
+                         const wchar_t* text, Rect at, ClickHandler onClick)
+{
+    ButtonControl* button = root.CreateButtonControl(parent, name);
+    button->SetImages(images[0], images[1], images[2], images[3]);
+    if (text != nullptr) {
+        button->SetText(text);
+    }
+    button->AddClickHandler(std::move(onClick));
+    button->SetPosition(at.left, at.top, at.right, at.bottom);
+    return button;
+}
+
+}  // namespace
+
 int RunMainWindow()
 {
-    return 1;
+    auto host = std::make_unique<HostWnd>();
+    auto root = std::make_unique<WindowRoot>();
+    host->root = root.get();
+    root->owner = host.get();
+
+    MainWindowParts parts;
+    parts.host = host.get();
+    parts.root = root.get();
+    RepairController controller(parts);
+
+    ImageControl* background = root->CreateImageControl(nullptr, "bkg");
+    background->SetImage(130);
+    background->SetPosition(0, 0, 548, 300);
+    CaptionControl* caption = root->CreateCaptionControl(background);
+    caption->SetPosition(0, 0, 548, 300);
+    ImageControl* icon = root->CreateImageControl(caption, "icon");
+    icon->SetImage(150);
+    icon->SetPosition(15, 13, 31, 29);
+    AddLabel(*root, caption, "title", kTitle, Rect{33, 8, 183, 33});
+
+    const uint16_t minImages[4] = {147, 146, 148, 147};
+    const uint16_t closeImages[4] = {139, 138, 140, 139};
+    const uint16_t browseImages[4] = {132, 131, 133, 149};
+    const uint16_t largeImages[4] = {136, 135, 137, 134};
+    AddButton(*root, caption, "min", minImages, nullptr, Rect{493, 12, 509, 28},
+              [&controller] { controller.OnMinimizeClicked(); });
+    AddButton(*root, caption, "close", closeImages, nullptr, Rect{519, 12, 535, 28},
+              [&controller] { controller.OnCloseClicked(); });
+    AddLabel(*root, caption, "path_tips", L"游戏路径: ", Rect{73, 113, 143, 141});
+    ImageControl* field = root->CreateImageControl(caption, "edit_bkg");
+    field->SetImage(142);
+    field->SetPosition(134, 113, 404, 141);
+    parts.folderEdit = root->CreateEditControl(field);
+    parts.folderEdit->SetPosition(2, 2, 266, 26);
+    parts.browseButton = AddButton(*root, caption, "btn_sure", browseImages, L"浏览", Rect{410, 113, 472, 141},
+                                   [&controller] { controller.OnBrowseClicked(); });
+    AddLabel(*root, caption, "progress_tips", L"修复进度: ", Rect{73, 145, 143, 173});
+    parts.progressBar = root->CreateProgressControl(caption);
+    parts.progressBar->LoadImages();
+    parts.progressBar->SetPosition(134, 152, 472, 166);
+    parts.statusText = root->CreateTextControl(caption, "progress_tips");
+    parts.statusText->SetText(L"修复之前请先退出VNK游戏、大厅");
+    parts.statusText->SetColor(kStatusYellow);
+    parts.statusText->SetPosition(0, 168, 548, 196);
+    parts.repairButton = AddButton(*root, caption, "btn_sure", largeImages, L"修复", Rect{179, 210, 269, 257},
+                                   [&controller] { controller.OnRepairClicked(); });
+    AddButton(*root, caption, "btn_cancel", largeImages, L"关闭", Rect{279, 210, 369, 257},
+              [&controller] { controller.OnCloseClicked(); });
+
+    parts.folderEdit->AddChangeHandler([&controller] { controller.OnFolderTextChanged(); });
+    root->AddCreateHandler([&controller] { controller.OnMainWindowCreated(); });
+    host->AddMessageHandler(WM_REPAIR_EVENT,
+                            [&controller](uint32_t code, int32_t param) { controller.OnRepairEvent(code, param); });
+
+    if (!host->Create(kTitle, kWidth, kHeight)) {
+        return 1;  // no window could ever end a message loop
+    }
+    host->Show(true);
+
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+
+    host->root = nullptr;
+    root->OnClose();
+    host.reset();
+    root.reset();
+    return static_cast<int>(msg.wParam);
 }

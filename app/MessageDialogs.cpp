@@ -1,0 +1,89 @@
+#include "MessageDialogs.h"
+
+#include "ButtonControl.h"
+#include "CaptionControl.h"
+#include "HostWnd.h"
+#include "ImageControl.h"
+#include "TextControl.h"
+#include "WindowRoot.h"
+
+using namespace Quv::UI;
+
+namespace {
+
+// One dialog: window, root and controls live for the call only.
+class MessageDialog {
+public:
+    explicit MessageDialog(const std::wstring& message)
+    {
+        host_.root = &root_;
+        root_.owner = &host_;
+        ImageControl* background = root_.CreateImageControl(nullptr, "bkg");
+        background->SetImage(141);
+        background->SetPosition(0, 0, 347, 209);
+        caption_ = root_.CreateCaptionControl(background);
+        caption_->SetPosition(0, 0, 347, 209);
+        TextControl* heading = root_.CreateTextControl(caption_, "title");
+        heading->SetText(L"提示");
+        heading->SetAlignment(kAlignNear, kAlignCenter);
+        heading->SetPosition(12, 8, 162, 36);
+        ButtonControl* close = root_.CreateButtonControl(caption_, "close");
+        close->SetImages(139, 138, 140, 139);
+        close->AddClickHandler(CloseWith(2));
+        close->SetPosition(317, 14, 333, 30);
+        TextControl* text = root_.CreateTextControl(caption_, "title");
+        text->SetText(message);
+        text->SetAlignment(kAlignCenter, kAlignCenter);
+        text->SetPosition(50, 50, 297, 129);
+    }
+    ~MessageDialog()
+    {
+        host_.root = nullptr;
+        root_.OnClose();
+    }
+
+    void AddButton(const char* name, const wchar_t* caption, int32_t result, Rect position)
+    {
+        ButtonControl* button = root_.CreateButtonControl(caption_, name);
+        button->SetImages(136, 135, 137, 134);
+        button->SetText(caption);
+        button->AddClickHandler(CloseWith(result));
+        button->SetPosition(position.left, position.top, position.right, position.bottom);
+    }
+
+    int32_t Run(HWND owner) { return host_.RunModal(owner); }
+
+private:
+    ClickHandler CloseWith(int32_t result)
+    {
+        return [this, result] {
+            HostWnd* host = root_.owner;
+            if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
+                host->dialogResult = result;
+                SendMessageW(host->hwnd, WM_CLOSE, 0, 0);
+            }
+        };
+    }
+
+    // Destroyed in reverse: the host (its thunk) before the root and the controls.
+    WindowRoot root_;
+    HostWnd host_;
+    CaptionControl* caption_ = nullptr;
+};
+
+}  // namespace
+
+int32_t ShowInfoDialog(HWND owner, const std::wstring& text)
+{
+    MessageDialog dialog(text);
+    dialog.AddButton("btn_sure", L"确定", 1, Rect{128, 134, 218, 181});
+    return dialog.Run(owner);
+}
+
+int32_t ShowProcessDialog(HWND owner, const std::wstring& processName)
+{
+    MessageDialog dialog(L"检测到进程" + processName + L"还存在，请退出VNK游戏、大厅及相关进程，并重试");
+    dialog.AddButton("btn_sure", L"重试", 1, Rect{78, 134, 168, 181});
+    dialog.AddButton("btn_cancel", L"取消", 2, Rect{178, 134, 268, 181});
+    return dialog.Run(owner);
+}

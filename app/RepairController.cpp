@@ -1,0 +1,213 @@
+#include "RepairController.h"
+
+#include "AppState.h"
+#include "MessageDialogs.h"
+#include "RepairEngine.h"
+
+#include "ButtonControl.h"
+#include "EditControl.h"
+#include "HostWnd.h"
+#include "ProgressControl.h"
+#include "TextControl.h"
+#include "WindowRoot.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kFolderRejected[] = L"当前不是一个合法的VNK安装路径，例如\"C:\\Program Files\\Qelvan游戏\\Varnok\"";
+const wchar_t kBrowseTitle[] = L"请选择\"Varnok\"安装路径";
+
+// Status texts are formatted into buffers of this many characters.
+constexpr size_t kStatusChars = 64;
+
+}  // namespace
+
+std::wstring RepairController::FolderText() const
+{
+    std::wstring folder;  // an empty field, or no field, reads as empty
+    ui_.folderEdit->GetText(folder);
+    return folder;
+}
+
+void RepairController::SetStatus(COLORREF color, const std::wstring& text)
+{
+    ui_.statusText->SetColor(color);
+    ui_.statusText->SetText(text);
+}
+
+void RepairController::Lock()
+{
+    ui_.statusText->SetText(L"");
+    ui_.repairButton->SetEnabled(false);
+    ui_.folderEdit->SetEditable(false);
+    ui_.browseButton->SetEnabled(false);
+}
+
+void RepairController::Unlock()
+{
+    if (ui_.folderEdit->editHwnd != nullptr && !ui_.folderEdit->editable) {
+        ui_.folderEdit->SetEditable(true);
+    }
+    ui_.browseButton->SetEnabled(true);
+    ui_.repairButton->SetEnabled(true);
+}
+
+void RepairController::EndRun(COLORREF color, const wchar_t* text, int32_t outcome)
+{
+    SetStatus(color, text);
+    ShowInfoDialog(ui_.host->hwnd, text);
+    Unlock();
+    StatusCode = outcome;
+}
+
+void RepairController::OnMainWindowCreated()
+{
+    ui_.folderEdit->Create(ui_.host->hwnd, FolderEditId);
+    ui_.root->childControls[FolderEditId] = ui_.folderEdit;
+    std::wstring folder;
+    if (!RepairEngine::Instance().FindInstallFolder(folder)) {
+        return;
+    }
+    if (folder.empty()) {
+        ui_.repairButton->SetEnabled(false);
+    } else if (ui_.folderEdit->editHwnd != nullptr) {
+        SetWindowTextW(ui_.folderEdit->editHwnd, folder.c_str());  // runs OnFolderTextChanged
+    }
+}
+
+void RepairController::OnFolderTextChanged()
+{
+    ui_.repairButton->SetEnabled(!FolderText().empty());
+}
+
+void RepairController::OnBrowseClicked()
+{
+    wchar_t path[MAX_PATH] = {};
+    BROWSEINFOW browse = {};
+    browse.hwndOwner = ui_.host->hwnd;
+    browse.pszDisplayName = path;
+    browse.lpszTitle = kBrowseTitle;
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
+    if (chosen == nullptr) {
+        return;
+    }
+    const bool converted = SHGetPathFromIDListW(chosen, path) != FALSE;
+    CoTaskMemFree(chosen);
+    if (!converted || path[0] == L'\0' || ui_.folderEdit->editHwnd == nullptr) {
+        return;
+    }
+    SetWindowTextW(ui_.folderEdit->editHwnd, path);  // validated only by Repair
+}
+
+void RepairController::OnRepairClicked()
+{
+    RepairEngine& engine = RepairEngine::Instance();
+    if (!engine.IsInstallFolder(FolderText())) {
+        ShowInfoDialog(ui_.host->hwnd, kFolderRejected);
+        StatusCode = 2;
+        return;
+    }
+    StatusCode = 1;
+    engine.StartConfigWorker(ui_.host->hwnd);
+    Lock();
+}
+
+void RepairController::OnDownloadProgress(int32_t param)
+{
+    // The byte count is unsigned: read as signed, packages over 2 GiB would
+    // show nonsense percentages.
+    const uint32_t received = static_cast<uint32_t>(param);
+    const uint32_t size = static_cast<uint32_t>(RepairEngine::Instance().config.fileSize);
+    const uint32_t percent = size == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / size);
+    wchar_t text[kStatusChars];
+    swprintf(text, kStatusChars, L"正在下载 %d%%", static_cast<int>(percent));
+    SetStatus(kStatusCyan, text);
+    ui_.progressBar->SetPercent(percent);  // capped at 100; the text shows the truth
+}
+
+void RepairController::OnConfigLoaded()
+{
+    SetStatus(kStatusCyan, L"配置加载完成");
+    RepairEngine& engine = RepairEngine::Instance();
+    const std::wstring tips = engine.config.tips;
+    if (!tips.empty()) {
+        ShowInfoDialog(ui_.host->hwnd, tips);
+        Unlock();
+        return;
+    }
+    const std::wstring folder = FolderText();
+    std::wstring process;
+    for (;;) {
+        if (engine.CheckProcesses(folder, process)) {
+            StatusCode = 1;
+            engine.StartPackageWorker(folder);
+            return;  // the controls stay locked while the package worker runs
+        }
+        StatusCode = 5;
+        SetStatus(kStatusRed, L"检测到程序没有退出");
+        if (ShowProcessDialog(ui_.host->hwnd, process) != 1) {
+            Unlock();
+            return;
+        }
+    }
+}
+
+void RepairController::OnRepairEvent(uint32_t code, int32_t param)
+{
+    switch (code) {
+    case ConfigDownloadFailed:
+        EndRun(kStatusRed, L"下载配置失败", 3);
+        break;
+    case ConfigParseFailed:
+        EndRun(kStatusRed, L"解析配置失败", 4);
+        break;
+    case ConfigLoaded:
+        OnConfigLoaded();
+        break;
+    case DownloadProgress:
+        OnDownloadProgress(param);
+        break;
+    case PackageDownloadFailed:
+        EndRun(kStatusRed, L"下载安装包失败", 6);
+        break;
+    case PackageDownloaded:
+        SetStatus(kStatusCyan, L"安装包下载完成");
+        break;
+    case ExtractionFailed:
+        EndRun(kStatusRed, L"释放安装包失败", 7);
+        break;
+    case ExtractionSucceeded:
+        EndRun(kStatusYellow, L"修复完成", 8);
+        break;
+    case ExtractionProgress: {
+        wchar_t text[kStatusChars];
+        swprintf(text, kStatusChars, L"正在释放文件(%d/%d)...", param & 0xFFFF, (param >> 16) & 0xFFFF);
+        SetStatus(kStatusCyan, text);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void RepairController::OnCloseClicked()
+{
+    Quv::UI::HostWnd* host = ui_.root->owner;
+    if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
+        SendMessageW(host->hwnd, WM_CLOSE, 0, 0);  // gone before this returns
+    }
+    RepairEngine::Instance().Shutdown(1000);
+}
+
+void RepairController::OnMinimizeClicked()
+{
+    Quv::UI::HostWnd* host = ui_.root->owner;
+    if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
+        ShowWindow(host->hwnd, SW_MINIMIZE);
+        UpdateWindow(host->hwnd);
+    }
+}

@@ -1,0 +1,62 @@
+// The behaviour of the main window: folder validation, the two workers, and
+// every worker event turned into status text, colour, progress and dialogs.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace Quv::UI {
+class ButtonControl;
+class EditControl;
+class HostWnd;
+class ProgressControl;
+class TextControl;
+class WindowRoot;
+}  // namespace Quv::UI
+
+// Child-window id of the folder field.
+constexpr int32_t FolderEditId = 23;
+
+// Status colours (COLORREF).
+constexpr COLORREF kStatusRed = 0x0000FF;
+constexpr COLORREF kStatusCyan = 0xFFFF00;
+constexpr COLORREF kStatusYellow = 0x00FFFF;
+
+// The controls the handlers work on; the main window owns them all.
+struct MainWindowParts {
+    Quv::UI::HostWnd* host = nullptr;
+    Quv::UI::WindowRoot* root = nullptr;
+    Quv::UI::EditControl* folderEdit = nullptr;
+    Quv::UI::ButtonControl* browseButton = nullptr;
+    Quv::UI::ButtonControl* repairButton = nullptr;
+    Quv::UI::TextControl* statusText = nullptr;
+    Quv::UI::ProgressControl* progressBar = nullptr;
+};
+
+class RepairController {
+public:
+    // `parts` is the window's own set, filled in while the window is built.
+    explicit RepairController(const MainWindowParts& parts) : ui_(parts) {}
+
+    void OnMainWindowCreated();
+    void OnFolderTextChanged();
+    void OnBrowseClicked();
+    void OnRepairClicked();
+    void OnRepairEvent(uint32_t code, int32_t param);
+    void OnCloseClicked();
+    void OnMinimizeClicked();
+
+private:
+    std::wstring FolderText() const;
+    void SetStatus(COLORREF color, const std::wstring& text);
+    // The closing step of a run: status, a dialog with the same text, unlock, outcome.
+    void EndRun(COLORREF color, const wchar_t* text, int32_t outcome);
+    void Lock();
+    void Unlock();
+    void OnConfigLoaded();
+    void OnDownloadProgress(int32_t param);
+
+    const MainWindowParts& ui_;
+};
