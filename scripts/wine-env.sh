@@ -11,11 +11,12 @@ vnk_wine_exports() {  # $1: prefix folder
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
 }
 
-# Makes the prefix once: no crash dialogs, the wine fonts, and a CJK font standing
-# in for the Chinese faces the program asks for.
+# Makes the prefix once: no crash dialogs, the wine fonts, a CJK font standing
+# in for the Chinese faces the program asks for, and unmanaged windows (with no
+# window manager on Xvfb, wine would wait 2 s for one whenever a window hides).
 vnk_wine_prefix() {  # $1: prefix folder
   vnk_wine_exports "$1"
-  [ -f "$1/.vnk-ready" ] && return 0
+  [ -f "$1/.vnk-ready-2" ] && return 0
   rm -rf "$1"; mkdir -p "$1"
   "$VNK_WINE" wineboot -i >/dev/null 2>&1
   "$VNK_WINESERVER" -w
@@ -34,6 +35,9 @@ text = """Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
 "ShowCrashDialog"=dword:00000000
 
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Managed"="N"
+
 [HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]
 "微软雅黑"="WenQuanYi Micro Hei"
 "Microsoft YaHei"="WenQuanYi Micro Hei"
@@ -44,7 +48,7 @@ open(sys.argv[1], "wb").write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("u
 PY
   "$VNK_WINE" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
   "$VNK_WINESERVER" -w
-  touch "$1/.vnk-ready"
+  touch "$1/.vnk-ready-2"
 }
 
 vnk_xvfb_start() {

@@ -45,13 +45,4 @@ TEST(UsageReportTest, NoServerIsHarmless)
     EXPECT_LT(GetTickCount() - start, 30000u);
 }
 
-TEST(UsageReportTest, TheProgramSendsNothingWhenNoRepairWasTried)
-{
-    const size_t before = Count(ServerLog(), "data_report_to_appsvr");
-    const int code = RunAndWait(L"\"" + std::wstring(VNK_TEST_APP) + L"\"");
-    EXPECT_NE(code, -1);
-    Sleep(200);
-    EXPECT_EQ(Count(ServerLog(), "data_report_to_appsvr"), before);
-}
-
 }  // namespace

@@ -45,6 +45,3 @@ private:
 void RunShellWhilePumping(const std::string& command, DWORD timeoutMs = 20000);
 // Dispatches this thread's messages for `ms` milliseconds.
 void PumpMessages(DWORD ms);
-
-// Runs a program and waits for it; returns its exit code or -1.
-int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);

@@ -1,0 +1,141 @@
+"""Drives the real LumoraRepair.exe under wine64 and Xvfb as a user would.
+
+The environment (WINEPREFIX, DISPLAY, a running wineserver) comes from
+scripts/test.sh or scripts/demo.sh; the loopback server serves WWW.
+"""
+import os
+import shutil
+import subprocess
+import time
+
+WINE = "/usr/lib/wine/wine64"
+TITLE = "Lumora修复工具"
+CLASS = "lumorarepair.exe"
+
+# Client coordinates of the main window and of the dialogs over it.
+REPAIR = (224, 233)
+CLOSE_BUTTON = (324, 233)
+CLOSE_GLYPH = (527, 20)
+FOLDER_FIELD = (200, 127)
+DIALOG = (101, 46)                  # a dialog's offset from the main window
+DIALOG_OK = (173, 157)              # 确定
+DIALOG_RETRY = (123, 157)           # 重试
+DIALOG_CANCEL = (223, 157)          # 取消
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def xdotool(*args):
+    result = subprocess.run(["xdotool", *map(str, args)], capture_output=True, text=True)
+    return result.stdout.strip()
+
+
+def wait_until(predicate, timeout, step=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def set_install_path(folder):
+    subprocess.run([WINE, "reg", "add", r"HKCU\Software\Qelvan\VNK", "/v", "InstallPath", "/t", "REG_SZ",
+                    "/d", windows_path(folder), "/f"], capture_output=True, check=True)
+
+
+class App:
+    """One run of the program: start, click, read the screen, wait for its end."""
+
+    def __init__(self, exe):
+        self.exe = exe
+        self.process = None
+        self.window = None
+        self.origin = (0, 0)
+
+    def start(self):
+        self.process = subprocess.Popen([WINE, self.exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 30)
+        if not self.window:
+            raise RuntimeError("the main window did not appear")
+        self.window = self.window.split()[0]
+        geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.window).split())
+        self.origin = (int(geometry["X"]), int(geometry["Y"]))
+        self.baseline = self.visible_windows()
+        time.sleep(0.5)
+        return self
+
+    def visible_windows(self):
+        return len(xdotool("search", "--onlyvisible", "--class", CLASS).split())
+
+    def click(self, point, offset=(0, 0)):
+        x = self.origin[0] + offset[0] + point[0]
+        y = self.origin[1] + offset[1] + point[1]
+        xdotool("mousemove", x, y, "click", "1")
+        time.sleep(0.3)
+
+    def wait_for_dialog(self, timeout=30):
+        return wait_until(lambda: self.visible_windows() > self.baseline, timeout)
+
+    def wait_dialog_closed(self, timeout=10):
+        return wait_until(lambda: self.visible_windows() <= self.baseline, timeout)
+
+    def answer_dialog(self, button, timeout=30):
+        if not self.wait_for_dialog(timeout):
+            raise RuntimeError("no dialog appeared")
+        time.sleep(0.4)  # let it draw its first frame
+        self.click(button, DIALOG)
+        if not self.wait_dialog_closed():
+            raise RuntimeError("the dialog did not close")
+
+    def screenshot(self, path, dialog=False):
+        x, y = self.origin
+        subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop",
+                        "548x300+%d+%d" % (x, y), "+repage", path], check=True)
+
+    def type_text(self, text):
+        xdotool("type", "--delay", "40", text)
+        time.sleep(0.3)
+
+    def key(self, *keys):
+        xdotool("key", *keys)
+        time.sleep(0.3)
+
+    def close(self, point=CLOSE_BUTTON):
+        self.click(point)
+        return self.wait_exit()
+
+    def wait_exit(self, timeout=30):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise
+
+    def window_gone(self):
+        return not xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE)
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def make_package(source_tree, archive):
+    """A 7z package of `source_tree` (a dict of relative path -> bytes), made by Debian's 7-Zip."""
+    work = archive + ".src"
+    shutil.rmtree(work, ignore_errors=True)
+    for relative, data in source_tree.items():
+        path = os.path.join(work, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    if os.path.exists(archive):
+        os.remove(archive)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=LZMA2", os.path.abspath(archive), "."], cwd=work,
+                   check=True)
+    shutil.rmtree(work)
+    return os.path.getsize(archive)

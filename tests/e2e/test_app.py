@@ -1,0 +1,219 @@
+"""End-to-end tests of the real program: python3 test_app.py BUILD_DIR WWW_DIR [SCREENSHOT_DIR]"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import app_driver as ui  # noqa: E402
+
+BUILD = WWW = SHOTS = None
+CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
+PACKAGE = {
+    "Cross/CrossApp.dll": os.urandom(200000),
+    "Cross/config/settings.ini": b"[Cross]\r\nversion=26.12\r\n",
+    "Cross/res/说明.txt": "社区组件".encode("utf-8") * 50,
+}
+
+
+def served(relative):
+    return os.path.join(WWW, relative)
+
+
+def serve(relative, data):
+    path = served(relative)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+
+
+def reports():
+    """The outcome codes of the usage reports the server received, in order."""
+    try:
+        with open(served("requests.log"), encoding="utf-8") as log:
+            lines = log.read().splitlines()
+    except FileNotFoundError:
+        return []
+    return [int(line.rsplit("data=", 1)[1]) for line in lines if "data_report_to_appsvr" in line]
+
+
+class AppTest(unittest.TestCase):
+    def setUp(self):
+        self.game = os.path.join(BUILD, "e2e-game", self.id().rsplit(".", 1)[1])
+        shutil.rmtree(self.game, ignore_errors=True)
+        os.makedirs(os.path.join(self.game, "Cross"))
+        with open(os.path.join(self.game, "Cross", "old.txt"), "w") as f:
+            f.write("old")
+        ui.set_install_path(self.game)
+        self.size = ui.make_package(PACKAGE, served("packages/cross.7z"))
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z\r\nfilesize=%d\r\n" % (PORT, self.size))
+        self.reports_before = len(reports())
+        self.app = ui.App(os.path.join(BUILD, "LumoraRepair.exe"))
+        self.helpers = []
+
+    def tearDown(self):
+        self.app.kill()
+        for helper in self.helpers:
+            helper.kill()
+            helper.wait()
+
+    def configure(self, body):
+        serve(CONFIG, "[General]\r\n" + body)
+
+    def new_reports(self):
+        time.sleep(0.3)
+        return reports()[self.reports_before:]
+
+    def shot(self, name):
+        if SHOTS:
+            self.app.screenshot(os.path.join(SHOTS, name))
+
+    def in_game(self, *parts):
+        return os.path.join(self.game, *parts)
+
+    def test_closing_before_a_repair_sends_nothing(self):
+        self.app.start()
+        self.assertEqual(self.app.close(ui.CLOSE_GLYPH), 0)
+        self.assertEqual(self.new_reports(), [])
+
+    def test_full_repair(self):
+        self.app.start()
+        self.shot("main-idle.png")
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        with open(self.in_game("Cross", "res", "说明.txt"), "rb") as f:
+            self.assertEqual(f.read(), PACKAGE["Cross/res/说明.txt"])
+        self.assertTrue(os.path.exists(self.in_game("Cross", "old.txt")))
+        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")), "the archive is deleted")
+        self.assertFalse(any(n.endswith(".tmp") for n in os.listdir(self.game)))
+        self.assertEqual(self.app.close(), 0)
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_rejected_folder(self):
+        shutil.rmtree(self.in_game("Cross"))
+        self.app.start()
+        self.app.click(ui.REPAIR)  # the field is empty: nothing was found
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close(ui.CLOSE_GLYPH)
+        self.assertEqual(self.new_reports(), [2])
+
+    def test_configuration_that_cannot_be_downloaded(self):
+        os.remove(served(CONFIG))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [3])
+
+    def test_configuration_that_does_not_validate(self):
+        self.configure("url=http://127.0.0.1/x.7z\r\n")
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [4])
+
+    def test_notice_instead_of_a_repair(self):
+        serve(CONFIG, b"\xff\xfe" + "[General]\r\ntips=服务器维护中，请稍后再试\r\nurl=http://127.0.0.1:1/x.7z\r\n"
+              .encode("utf-16-le"))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")))
+        self.app.close()
+        self.assertEqual(self.new_reports(), [1])
+
+    def start_listed_program(self):
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z\r\nfilesize=%d\r\nprocesscount=1\r\n"
+                       "process_0=VnkGame.exe\r\n" % (PORT, self.size))
+        program = self.in_game("Bin", "VnkGame.exe")
+        os.makedirs(os.path.dirname(program))
+        shutil.copy(os.path.join(BUILD, "tests", "vnk_sleeper.exe"), program)
+        helper = subprocess.Popen([ui.WINE, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.helpers.append(helper)
+        time.sleep(1.0)
+        return helper
+
+    def test_listed_program_then_cancel(self):
+        self.start_listed_program()
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_CANCEL)
+        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")))
+        self.app.close()
+        self.assertEqual(self.new_reports(), [5])
+
+    def test_listed_program_retry_after_it_ended(self):
+        helper = self.start_listed_program()
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.assertTrue(self.app.wait_for_dialog())
+        time.sleep(0.5)
+        if SHOTS:
+            self.app.screenshot(os.path.join(SHOTS, "process-dialog.png"))
+        helper.kill()
+        helper.wait()
+        time.sleep(0.5)
+        self.app.click(ui.DIALOG_RETRY, ui.DIALOG)
+        self.app.wait_dialog_closed()
+        self.app.answer_dialog(ui.DIALOG_OK)  # 修复完成
+        self.assertTrue(os.path.exists(self.in_game("Cross", "CrossApp.dll")))
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_package_that_cannot_be_downloaded(self):
+        self.configure("url=http://127.0.0.1:%d/packages/missing.7z\r\nfilesize=100\r\n" % PORT)
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [6])
+
+    def test_damaged_package(self):
+        with open(served("packages/cross.7z"), "r+b") as f:
+            f.truncate(self.size // 2)
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")))
+        self.app.close()
+        self.assertEqual(self.new_reports(), [7])
+
+    def test_close_during_a_slow_download(self):
+        self.configure("url=http://127.0.0.1:%d/slow/400000?chunk=8192&delay=300\r\nfilesize=400000\r\n" % PORT)
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        time.sleep(3.0)
+        self.shot("main-downloading.png")
+        started = time.time()
+        self.app.click(ui.CLOSE_BUTTON)
+        self.assertTrue(ui.wait_until(self.app.window_gone, 1.0, 0.02), "the window disappears at once")
+        self.assertLess(time.time() - started, 1.0)
+        self.app.wait_exit()
+        time.sleep(1.0)  # the worker stops at its next chunk
+        self.assertEqual([n for n in os.listdir(self.game) if n != "Cross"], [])
+        self.assertEqual(self.new_reports(), [1])
+
+    def test_emptying_the_folder_field_disables_repair(self):
+        self.app.start()
+        self.app.click(ui.FOLDER_FIELD)
+        self.app.key("End", "shift+Home", "BackSpace")  # the classic EDIT has no Ctrl+A
+        self.app.click(ui.REPAIR)
+        time.sleep(0.8)
+        self.assertEqual(self.app.visible_windows(), self.app.baseline, "a disabled 修复 does nothing")
+        self.app.type_text("x")
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)  # "x" is no game folder
+        self.app.close()
+        self.assertEqual(self.new_reports(), [2])
+
+
+if __name__ == "__main__":
+    BUILD, WWW = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    PORT = int(sys.argv[3])
+    SHOTS = sys.argv[4] if len(sys.argv) > 4 else None
+    if SHOTS:
+        os.makedirs(SHOTS, exist_ok=True)
+    unittest.main(argv=[sys.argv[0], "-v"])
