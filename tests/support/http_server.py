@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the tests and the demo.
 
-Serves files under --root, and a few paths with fixed behaviours:
+Serves files under --root (?chunk=K&delay=MS throttles one), and a few paths
+with fixed behaviours:
   /data/N               200, N bytes of a fixed pattern
   /status/CODE          that status with a small HTML error page
   /redirect/N           302 to /data/N
@@ -111,9 +112,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except (BrokenPipeError, ConnectionResetError):
                 self._log_line("report answer cut off")
         else:
-            self._serve_file(url.path)
+            self._serve_file(url.path, query)
 
-    def _serve_file(self, path):
+    def _serve_file(self, path, query):
         root = os.path.realpath(self.server.root)
         full = os.path.realpath(os.path.join(root, urllib.parse.unquote(path).lstrip("/")))
         if not full.startswith(root + os.sep) or not os.path.isfile(full):
@@ -124,8 +125,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(full, "rb") as f:
             body = f.read()
         self._send(200, body)
+        # ?chunk=K&delay=MS throttles a file, so that a download can be watched.
+        chunk = int(query.get("chunk", [str(len(body) or 1)])[0])
+        delay = int(query.get("delay", ["0"])[0]) / 1000.0
         try:
-            self.wfile.write(body)
+            for start in range(0, len(body), chunk):
+                self.wfile.write(body[start:start + chunk])
+                if delay:
+                    self.wfile.flush()
+                    time.sleep(delay)
         except (BrokenPipeError, ConnectionResetError):
             pass
 
