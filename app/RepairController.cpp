@@ -194,20 +194,24 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
     }
 }
 
+HWND RepairController::LiveWindow() const
+{
+    const Quv::UI::HostWnd* host = ui_.root->owner;  // null once the window has closed
+    return (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) ? host->hwnd : nullptr;
+}
+
 void RepairController::OnCloseClicked()
 {
-    Quv::UI::HostWnd* host = ui_.root->owner;
-    if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
-        SendMessageW(host->hwnd, WM_CLOSE, 0, 0);  // gone before this returns
+    if (HWND window = LiveWindow()) {
+        SendMessageW(window, WM_CLOSE, 0, 0);  // gone before this returns
     }
     RepairEngine::Instance().Shutdown(1000);
 }
 
 void RepairController::OnMinimizeClicked()
 {
-    Quv::UI::HostWnd* host = ui_.root->owner;
-    if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
-        ShowWindow(host->hwnd, SW_MINIMIZE);
-        UpdateWindow(host->hwnd);
+    if (HWND window = LiveWindow()) {
+        ShowWindow(window, SW_MINIMIZE);
+        UpdateWindow(window);
     }
 }

@@ -50,6 +50,7 @@ public:
 
 private:
     std::wstring FolderText() const;
+    HWND LiveWindow() const;
     void SetStatus(COLORREF color, const std::wstring& text);
     // The closing step of a run: status, a dialog with the same text, unlock, outcome.
     void EndRun(COLORREF color, const wchar_t* text, int32_t outcome);

@@ -1,6 +1,7 @@
 #include "EventWindow.h"
 
 #include "RepairEvents.h"
+#include "TestSupport.h"
 
 namespace {
 const wchar_t kClassName[] = L"VnkTestEventWindow";
@@ -50,22 +51,7 @@ LRESULT CALLBACK EventWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, 
 
 bool EventWindow::PumpUntil(const std::function<bool(const std::vector<EventRecord>&)>& done, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done(events)) {
-            return true;
-        }
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-    }
+    return ::PumpUntil([this, &done] { return done(events); }, timeoutMs);
 }
 
 bool EventWindow::WaitFor(uint32_t code, DWORD timeoutMs)

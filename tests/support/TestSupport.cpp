@@ -137,7 +137,7 @@ ScratchFolder::ScratchFolder()
 
 ScratchFolder::~ScratchFolder() { DeleteTree(path_); }
 
-void PumpMessages(DWORD ms)
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -146,12 +146,20 @@ void PumpMessages(DWORD ms)
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) {
-            return;
+        if (done()) {
+            return true;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
     }
+}
+
+void PumpMessages(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
 }
 
 void RunShellWhilePumping(const std::string& command, DWORD timeoutMs)

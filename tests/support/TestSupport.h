@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 std::wstring TestUrl(const std::wstring& path);  // VNK_TEST_BASE_URL + path
@@ -43,5 +44,8 @@ private:
 // Runs a Linux shell command (xdotool, for example) from inside wine while this
 // thread keeps dispatching its window messages; returns when it has ended.
 void RunShellWhilePumping(const std::string& command, DWORD timeoutMs = 20000);
+// Dispatches this thread's messages until `done` holds or `timeoutMs` passed;
+// returns `done`'s last answer.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 // Dispatches this thread's messages for `ms` milliseconds.
 void PumpMessages(DWORD ms);
