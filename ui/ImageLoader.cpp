@@ -1,8 +1,29 @@
 #include "ImageLoader.h"
 
-#include <shlwapi.h>
+#include <objidl.h>
 
 namespace Quv::UI {
+
+namespace {
+
+using CreateMemStreamFn = IStream*(WINAPI*)(const BYTE* bytes, UINT size);
+
+// Windows XP's shlwapi exports SHCreateMemStream only as ordinal 12 (by name
+// from Vista on); the ordinal works on every version.
+CreateMemStreamFn MemStreamFactory()
+{
+    HMODULE shlwapi = GetModuleHandleW(L"shlwapi.dll");
+    if (shlwapi == nullptr) {
+        shlwapi = LoadLibraryW(L"shlwapi.dll");
+    }
+    if (shlwapi == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<CreateMemStreamFn>(
+        reinterpret_cast<void*>(GetProcAddress(shlwapi, MAKEINTRESOURCEA(12))));
+}
+
+}  // namespace
 
 ImageLoader& ImageLoader::Instance()
 {
@@ -21,8 +42,12 @@ Gdiplus::Image* ImageLoader::Load(uint16_t id)
     if (bytes == nullptr) {
         return nullptr;
     }
+    static const CreateMemStreamFn createMemStream = MemStreamFactory();
+    if (createMemStream == nullptr) {
+        return nullptr;
+    }
     // The stream holds its own copy; the resource stays in the module.
-    IStream* stream = SHCreateMemStream(static_cast<const BYTE*>(bytes), SizeofResource(nullptr, resource));
+    IStream* stream = createMemStream(static_cast<const BYTE*>(bytes), SizeofResource(nullptr, resource));
     if (stream == nullptr) {
         return nullptr;
     }
