@@ -6,22 +6,62 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <vector>
+
 namespace {
+
+// Not declared for Windows XP, which lacks it.
+constexpr DWORD kQueryLimitedInformation = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
+
+using QueryImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, PDWORD size);
+
+// QueryFullProcessImageNameW (Vista and later) reads the path of any process,
+// a 64-bit one too when we run as 32-bit on 64-bit Windows, where
+// GetModuleFileNameExW fails. Looked up at run time, so that XP still loads us.
+QueryImageNameFn FullImageNameQuery()
+{
+    static const QueryImageNameFn query = reinterpret_cast<QueryImageNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    return query;
+}
+
+// The path of a process's executable; false when it can't be read either way.
+bool ProcessImagePath(DWORD processId, std::wstring& path)
+{
+    if (const QueryImageNameFn query = FullImageNameQuery()) {
+        ScopedHandle process(OpenProcess(kQueryLimitedInformation, FALSE, processId));
+        if (process.IsValid()) {
+            std::vector<wchar_t> buffer(32768);
+            DWORD size = static_cast<DWORD>(buffer.size());
+            if (query(process.Get(), 0, buffer.data(), &size) && size > 0) {
+                path.assign(buffer.data(), size);
+                return true;
+            }
+        }
+    }
+    // Windows XP, or a process the first way could not read.
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process.IsValid()) {
+        return false;
+    }
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameExW(process.Get(), nullptr, buffer, MAX_PATH);
+    if (length == 0) {
+        return false;
+    }
+    path.assign(buffer, length);
+    return true;
+}
 
 // A listed program blocks when it runs from `folder` - a plain prefix test on the
 // path, as typed - or when we can't see where it runs from.
 bool RunsFromFolder(DWORD processId, const std::wstring& folder)
 {
-    ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    if (!process.IsValid()) {
+    std::wstring path;
+    if (!ProcessImagePath(processId, path)) {
         return true;
     }
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameExW(process.Get(), nullptr, path, MAX_PATH);
-    if (length == 0) {
-        return true;
-    }
-    return length >= folder.size() && EqualAsciiNoCase(path, folder.c_str(), folder.size());
+    return path.size() >= folder.size() && EqualAsciiNoCase(path.c_str(), folder.c_str(), folder.size());
 }
 
 }  // namespace

@@ -8,18 +8,35 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// The helper program, started from a copy at `path`; terminated at the end.
+using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+
+// Whether another process could read the path of `process` yet: its main
+// module is mapped. A 32-bit process reads a 64-bit one only the Vista way.
+bool ImagePathReadable(HANDLE process)
+{
+    wchar_t path[MAX_PATH];
+    if (GetModuleFileNameExW(process, nullptr, path, MAX_PATH) != 0) {
+        return true;
+    }
+    const auto query = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    DWORD size = MAX_PATH;
+    return query != nullptr && query(process, 0, path, &size) && size > 0;
+}
+
+// The helper program, started from a copy of `program` at `path`; terminated at the end.
 class RunningProgram {
 public:
-    explicit RunningProgram(const std::wstring& path)
+    explicit RunningProgram(const std::wstring& path, const std::wstring& program = VNK_TEST_SLEEPER)
     {
         CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-        EXPECT_TRUE(CopyFileW(VNK_TEST_SLEEPER, path.c_str(), FALSE)) << Narrow(path);
+        EXPECT_TRUE(CopyFileW(program.c_str(), path.c_str(), FALSE)) << Narrow(path);
         std::wstring line = L"\"" + path + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
@@ -27,11 +44,7 @@ public:
                                    nullptr, &startup, &process_));
         CloseHandle(process_.hThread);
         // Ready once its main module is visible to other processes.
-        for (int i = 0; i < 100; ++i) {
-            wchar_t module[MAX_PATH];
-            if (GetModuleFileNameExW(process_.hProcess, nullptr, module, MAX_PATH) != 0) {
-                break;
-            }
+        for (int i = 0; i < 100 && !ImagePathReadable(process_.hProcess); ++i) {
             Sleep(50);
         }
     }
@@ -42,6 +55,7 @@ public:
         CloseHandle(process_.hProcess);
     }
     DWORD Id() const { return process_.dwProcessId; }
+    HANDLE Handle() const { return process_.hProcess; }
 
 private:
     PROCESS_INFORMATION process_ = {};
@@ -135,6 +149,43 @@ TEST_F(CheckProcessesTest, AnEmptyListBlocksNothing)
     engine.config.processNames.clear();
     EXPECT_TRUE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"untouched");
+}
+
+// Run by the test process_wow64_tests only: this 32-bit program under 64-bit
+// wine, as the shipped program mostly runs, with a 64-bit helper program.
+class ProcessCheckOn64BitWindows : public CheckProcessesTest {
+protected:
+    void SetUp() override
+    {
+        CheckProcessesTest::SetUp();
+        const wchar_t* helper = _wgetenv(L"VNK_SLEEPER64");
+        ASSERT_NE(helper, nullptr) << "VNK_SLEEPER64 names the 64-bit helper program";
+        sleeper64 = helper;
+        BOOL wow64 = FALSE;
+        ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+        ASSERT_TRUE(wow64) << "runs as a 32-bit process on 64-bit Windows";
+    }
+
+    std::wstring sleeper64;
+};
+
+TEST_F(ProcessCheckOn64BitWindows, A64BitProgramElsewhereDoesNotBlock)
+{
+    RunningProgram program(scratch / L"Elsewhere\\VnkGame.exe", sleeper64);
+    BOOL helperWow64 = TRUE;
+    ASSERT_TRUE(IsWow64Process(program.Handle(), &helperWow64));
+    ASSERT_FALSE(helperWow64) << "the helper is a 64-bit process";
+    engine.config.processNames = {L"VnkGame.exe"};
+    EXPECT_TRUE(engine.CheckProcesses(game, name)) << "its path is read, so its folder counts";
+    EXPECT_EQ(name, L"untouched");
+}
+
+TEST_F(ProcessCheckOn64BitWindows, A64BitProgramInTheGameFolderBlocks)
+{
+    RunningProgram program(game + L"\\Bin\\VnkGame.exe", sleeper64);
+    engine.config.processNames = {L"VnkGame.exe"};
+    EXPECT_FALSE(engine.CheckProcesses(game, name));
+    EXPECT_EQ(name, L"VnkGame.exe");
 }
 
 }  // namespace
