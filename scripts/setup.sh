@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 deps="$here/third_party"
 
 packages=(
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64 binutils
   wine64 xvfb xdotool imagemagick
   fonts-wqy-microhei fonts-wine
   7zip p7zip-full
@@ -38,8 +38,31 @@ fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  # wine32 cannot run on this kernel and would take over /usr/bin/wine.
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The shipped program is 32-bit. Debian's 32-bit wine runs it where the kernel
+# runs 32-bit programs at all; a tiny 32-bit Linux program, made with binutils
+# alone, tells without wine.
+runs_32bit() {
+  local dir
+  dir=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$dir/p.s"
+  as --32 -o "$dir/p.o" "$dir/p.s" && ld -m elf_i386 -o "$dir/p" "$dir/p.o" >/dev/null 2>&1
+  local rc=0
+  "$dir/p" 2>/dev/null || rc=$?
+  rm -rf "$dir"
+  [ "$rc" = 42 ]
+}
+if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  :
+elif runs_32bit; then
+  echo "setup: this kernel runs 32-bit programs: installing Debian's 32-bit wine"
+  dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+else
+  echo "setup: this kernel does not run 32-bit programs: the 32-bit build can't be tested here"
 fi
 
 if [ "$need_src" = 1 ]; then

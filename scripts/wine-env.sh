@@ -1,12 +1,26 @@
-# Sourced by test.sh and demo.sh: a throw-away wine prefix, a private Xvfb and a
-# persistent wineserver, all stopped again by vnk_wine_stop.
-# Only wine64 is used: this machine cannot run 32-bit code.
+# Sourced by test.sh, demo.sh and the benchmarks: a throw-away wine prefix, a
+# private Xvfb and a persistent wineserver, all stopped again by vnk_wine_stop.
+# Two kinds of prefix: win64 (the win64 build, under wine64) and win32 (the
+# shipped 32-bit build, under Debian's 32-bit wine, a pure 32-bit Windows).
 
-VNK_WINE=/usr/lib/wine/wine64
-VNK_WINESERVER=/usr/lib/wine/wineserver64
+# True when this machine's kernel runs 32-bit programs and 32-bit wine is installed.
+vnk_wine32_available() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 
-vnk_wine_exports() {  # $1: prefix folder
-  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Picks the loader for an architecture and points every wine command of this
+# shell at the prefix: vnk_wine_use win64|win32 PREFIX
+vnk_wine_use() {
+  case "$1" in
+    win64) VNK_WINE=/usr/lib/wine/wine64 ;;
+    win32) VNK_WINE=/usr/lib/wine/wine ;;
+    *) echo "vnk_wine_use: unknown architecture $1" >&2; return 1 ;;
+  esac
+  # One server program serves both kinds of prefix.
+  VNK_WINESERVER=/usr/lib/wine/wineserver64
+  [ -x "$VNK_WINESERVER" ] || VNK_WINESERVER=/usr/lib/wine/wineserver32
+  export VNK_WINE VNK_WINESERVER WINESERVER="$VNK_WINESERVER"
+  export WINEPREFIX="$2" WINEARCH="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # Loopback servers only: keep any proxy of the caller away from wininet.
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
 }
@@ -14,9 +28,10 @@ vnk_wine_exports() {  # $1: prefix folder
 # Makes the prefix once: no crash dialogs, the wine fonts, a CJK font standing
 # in for the Chinese faces the program asks for, and unmanaged windows (with no
 # window manager on Xvfb, wine would wait 2 s for one whenever a window hides).
-vnk_wine_prefix() {  # $1: prefix folder
-  vnk_wine_exports "$1"
-  [ -f "$1/.vnk-ready-2" ] && return 0
+# vnk_wine_prefix PREFIX [win64|win32]
+vnk_wine_prefix() {
+  vnk_wine_use "${2:-win64}" "$1" || return 1
+  [ -f "$1/.vnk-ready-3" ] && return 0
   rm -rf "$1"; mkdir -p "$1"
   "$VNK_WINE" wineboot -i >/dev/null 2>&1
   "$VNK_WINESERVER" -w
@@ -48,7 +63,7 @@ open(sys.argv[1], "wb").write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("u
 PY
   "$VNK_WINE" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
   "$VNK_WINESERVER" -w
-  touch "$1/.vnk-ready-2"
+  touch "$1/.vnk-ready-3"
 }
 
 vnk_xvfb_start() {
@@ -74,8 +89,14 @@ vnk_wineserver_start() {
   "$VNK_WINE" cmd /c exit >/dev/null 2>&1 || true
 }
 
-vnk_wine_stop() {
+# Stops the wineserver of the current prefix (the Xvfb keeps running).
+vnk_wineserver_stop() {
   [ -n "${WINEPREFIX:-}" ] && "$VNK_WINESERVER" -k 2>/dev/null || true
+  return 0
+}
+
+vnk_wine_stop() {
+  vnk_wineserver_stop
   [ -n "${VNK_XVFB_PID:-}" ] && kill "$VNK_XVFB_PID" 2>/dev/null || true
   VNK_XVFB_PID=
   return 0

@@ -1,14 +1,15 @@
-"""Drives the real LumoraRepair.exe under wine64 and Xvfb as a user would.
+"""Drives the real LumoraRepair.exe under wine and Xvfb as a user would.
 
-The environment (WINEPREFIX, DISPLAY, a running wineserver) comes from
-scripts/test.sh or scripts/demo.sh; the loopback server serves WWW.
+The environment (WINEPREFIX, DISPLAY, a running wineserver, and VNK_WINE, the
+loader of the prefix: wine64 or the 32-bit wine) comes from scripts/test.sh or
+scripts/demo.sh; the loopback server serves WWW.
 """
 import os
 import shutil
 import subprocess
 import time
 
-WINE = "/usr/lib/wine/wine64"
+WINE = os.environ.get("VNK_WINE", "/usr/lib/wine/wine64")
 TITLE = "Lumora修复工具"
 CLASS = "lumorarepair.exe"
 

@@ -1,4 +1,7 @@
-"""End-to-end tests of the real program: python3 test_app.py BUILD_DIR WWW_DIR [SCREENSHOT_DIR]"""
+"""End-to-end tests of the real program:
+python3 test_app.py PROGRAM_DIR WWW_DIR PORT TESTS_DIR [SCREENSHOT_DIR]
+
+PROGRAM_DIR holds LumoraRepair.exe, TESTS_DIR the helper vnk_sleeper.exe."""
 import os
 import shutil
 import subprocess
@@ -9,7 +12,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import app_driver as ui  # noqa: E402
 
-BUILD = WWW = SHOTS = None
+BUILD = WWW = TESTS = SHOTS = None
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
 PACKAGE = {
     "Cross/CrossApp.dll": os.urandom(200000),
@@ -130,7 +133,7 @@ class AppTest(unittest.TestCase):
                        "process_0=VnkGame.exe\r\n" % (PORT, self.size))
         program = self.in_game("Bin", "VnkGame.exe")
         os.makedirs(os.path.dirname(program))
-        shutil.copy(os.path.join(BUILD, "tests", "vnk_sleeper.exe"), program)
+        shutil.copy(os.path.join(TESTS, "vnk_sleeper.exe"), program)
         helper = subprocess.Popen([ui.WINE, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.helpers.append(helper)
         time.sleep(1.0)
@@ -213,7 +216,8 @@ class AppTest(unittest.TestCase):
 if __name__ == "__main__":
     BUILD, WWW = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     PORT = int(sys.argv[3])
-    SHOTS = sys.argv[4] if len(sys.argv) > 4 else None
+    TESTS = os.path.abspath(sys.argv[4])
+    SHOTS = sys.argv[5] if len(sys.argv) > 5 else None
     if SHOTS:
         os.makedirs(SHOTS, exist_ok=True)
     unittest.main(argv=[sys.argv[0], "-v"])

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# How ctest runs a test program of the win64 build: under wine64, in the prefix
-# that scripts/test.sh prepared (WINEPREFIX), on its Xvfb (DISPLAY).
+# How ctest runs a test program: wine-run.sh LOADER PROGRAM ARGS..., where LOADER
+# is wine64 or the 32-bit wine, in the prefix that scripts/test.sh prepared
+# (WINEPREFIX), on its Xvfb (DISPLAY).
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+loader=$1
+shift
 if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-run: WINEPREFIX is not set; run the tests through scripts/test.sh" >&2
   exit 2
@@ -11,7 +14,7 @@ fi
 # output and live as long as the wineserver; writing to a file instead of ctest's
 # pipe keeps ctest from waiting for them.
 out=$(mktemp)
-/usr/lib/wine/wine64 "$@" </dev/null >"$out" 2>&1
+"$loader" "$@" </dev/null >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"
