@@ -4,7 +4,25 @@
 #include "BuildSettings.h"
 #include "HttpGet.h"
 
+#include <windows.h>
+
 #include <cwchar>
+#include <memory>
+
+namespace {
+
+// The report is sent after the window is gone: a statistics server that stops
+// answering must not keep an invisible, elevated process alive for longer.
+constexpr DWORD kReportTimeoutMs = 5000;
+
+DWORD WINAPI ReportThreadProc(LPVOID parameter)
+{
+    const std::unique_ptr<std::wstring> url(static_cast<std::wstring*>(parameter));
+    SendReportRequest(*url);
+    return 0;
+}
+
+}  // namespace
 
 std::wstring UsageReportUrl(int outcome)
 {
@@ -15,13 +33,24 @@ std::wstring UsageReportUrl(int outcome)
     return url;
 }
 
-void SendUsageReport() { SendReportRequest(UsageReportUrl(StatusCode)); }
+void SendUsageReport()
+{
+    // On a thread of its own, so that the wait for it has an end whatever WinINet
+    // does; a thread still running then ends with the process.
+    auto* url = new std::wstring(UsageReportUrl(StatusCode));
+    HANDLE thread = CreateThread(nullptr, 0, ReportThreadProc, url, 0, nullptr);
+    if (thread == nullptr) {
+        delete url;
+        return;
+    }
+    WaitForSingleObject(thread, kReportTimeoutMs);
+    CloseHandle(thread);
+}
 
 void SendReportRequest(const std::wstring& url)
 {
-    InternetHandle session;
-    InternetHandle request;
-    OpenHttpGet(url.c_str(), session, request);
+    const HttpGet get(url.c_str(), kReportTimeoutMs);
+    const InternetHandle& request = get.Request();
     if (!request) {
         return;
     }

@@ -9,5 +9,6 @@ std::wstring UsageReportUrl(int outcome);
 void SendReportRequest(const std::wstring& url);
 
 // Sends StatusCode to the statistics server with one GET and reads the answer
-// away. Synchronous; every failure is silent.
+// away. Returns when that is done or after 5 seconds at most; every failure is
+// silent.
 void SendUsageReport();

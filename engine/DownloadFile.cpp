@@ -1,5 +1,6 @@
 #include "DownloadFile.h"
 
+#include "BuildSettings.h"
 #include "HttpGet.h"
 #include "ScopedHandle.h"
 
@@ -53,22 +54,21 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination,
 
     bool complete = false;
     {
-        InternetHandle session;
-        InternetHandle request;
-        OpenHttpGet(url.c_str(), session, request);
+        const HttpGet get(url.c_str(), VNK_STALL_TIMEOUT_MS);
+        const InternetHandle& request = get.Request();
         if (request) {
             // An error page is not the file we asked for.
-            const DWORD status = HttpStatusOf(request);
+            const DWORD status = get.Status();
             const bool statusOk = status == 0 || (status >= 200 && status < 300);
             uint64_t received = 0;
             if (statusOk && CopyBody(request, file.Get(), progress, received) == Transfer::Complete) {
                 // A connection that ends early looks like a normal end of the body;
                 // the announced length tells them apart.
                 uint64_t announced = 0;
-                complete = !HttpContentLengthOf(request, announced) || received == announced;
+                complete = !get.ContentLength(announced) || received == announced;
             }
         }
-        // Closed in this order: file first, then request, then session.
+        // The file is closed first, then the request and its session.
         if (!file.Close()) {
             complete = false;
         }

@@ -1,35 +1,107 @@
 #include "HttpGet.h"
 
 #include <cwchar>
+#include <initializer_list>
+#include <string>
+#include <utility>
 
-void OpenHttpGet(const wchar_t* url, InternetHandle& session, InternetHandle& request)
+namespace {
+
+struct UrlParts {
+    bool secure = false;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring object;  // path and query
+};
+
+bool SplitUrl(const wchar_t* url, UrlParts& parts)
 {
-    // No agent string and the system's proxy settings, as the maker's servers expect.
-    session = InternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) {
-        return;
+    // Each part is copied into a buffer of its own that can hold the whole
+    // address (pointers into the address itself are a later Windows' feature).
+    const size_t room = wcslen(url) + 1;
+    std::wstring host(room, L'\0');
+    std::wstring path(room, L'\0');
+    std::wstring query(room, L'\0');
+    URL_COMPONENTSW components = {};
+    components.dwStructSize = sizeof(components);
+    components.lpszHostName = &host[0];
+    components.dwHostNameLength = static_cast<DWORD>(room);
+    components.lpszUrlPath = &path[0];
+    components.dwUrlPathLength = static_cast<DWORD>(room);
+    components.lpszExtraInfo = &query[0];
+    components.dwExtraInfoLength = static_cast<DWORD>(room);
+    if (!InternetCrackUrlW(url, 0, 0, &components)) {
+        return false;
     }
-    request = InternetHandle(InternetOpenUrlW(session.Get(), url, nullptr, 0,
-                                              INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS) {
+        return false;
+    }
+    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.host.assign(host.c_str(), components.dwHostNameLength);
+    parts.port = components.nPort;
+    parts.object.assign(path.c_str(), components.dwUrlPathLength);
+    parts.object.append(query.c_str(), components.dwExtraInfoLength);
+    return !parts.host.empty();
 }
 
-DWORD HttpStatusOf(const InternetHandle& request)
+}  // namespace
+
+HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
+{
+    UrlParts parts;
+    if (!SplitUrl(url, parts)) {
+        return;
+    }
+    // No agent string and the system's proxy settings, as the maker's servers expect.
+    session_ = InternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session_) {
+        return;
+    }
+    connection_ = InternetHandle(InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection_) {
+        return;
+    }
+    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    // Any type of answer, as a URL opened in one call would ask for; without it
+    // a server may take us for a reader of text only.
+    const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+    InternetHandle request(HttpOpenRequestW(connection_.Get(), L"GET", parts.object.c_str(), nullptr, nullptr,
+                                            acceptTypes, flags, 0));
+    if (!request) {
+        return;
+    }
+    // Set on the request before it is sent, the time-outs also bound the wait
+    // for the answer's headers, which a URL opened in one call would not allow
+    // everywhere. A failure leaves the system's defaults.
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        InternetSetOptionW(request.Get(), option, &stallTimeoutMs, sizeof(stallTimeoutMs));
+    }
+    // Redirects are followed, as for any request of WinINet's.
+    if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
+        return;
+    }
+    request_ = std::move(request);
+}
+
+DWORD HttpGet::Status() const
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                        &status, &size, nullptr)) {
+    if (!HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr)) {
         return 0;
     }
     return status;
 }
 
-bool HttpContentLengthOf(const InternetHandle& request, uint64_t& length)
+bool HttpGet::ContentLength(uint64_t& length) const
 {
     // Queried as text: the numeric form is 32-bit and would cut lengths of 4 GiB and more.
     wchar_t text[32] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    if (!HttpQueryInfoW(request_.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
         return false;
     }
     wchar_t* end = nullptr;

@@ -1,4 +1,4 @@
-// Opening a plain GET request with the settings every request of the program uses.
+// One plain GET request with the settings every request of the program uses.
 #pragma once
 
 #include "InternetHandle.h"
@@ -8,12 +8,29 @@
 // Size of one read from a response body, and of the buffer it goes to.
 constexpr DWORD kHttpReadChunk = 8192;
 
-// Opens a session with the system's proxy settings and sends the GET request.
-// Either handle stays empty when its step fails; the request then is empty too.
-void OpenHttpGet(const wchar_t* url, InternetHandle& session, InternetHandle& request);
+class HttpGet {
+public:
+    // Opens a session with the system's proxy settings and sends the request.
+    // Connecting, sending and every wait for the answer (its headers and each
+    // read of its body) give up after `stallTimeoutMs` without a byte, so that
+    // a server that stops answering can't hold the caller.
+    HttpGet(const wchar_t* url, DWORD stallTimeoutMs);
 
-// The HTTP status of an opened request, or 0 when the protocol has none.
-DWORD HttpStatusOf(const InternetHandle& request);
+    HttpGet(const HttpGet&) = delete;
+    HttpGet& operator=(const HttpGet&) = delete;
 
-// The Content-Length header of an opened request; false when there is none.
-bool HttpContentLengthOf(const InternetHandle& request, uint64_t& length);
+    // The request whose body can be read; empty when any step failed.
+    const InternetHandle& Request() const { return request_; }
+
+    // The HTTP status of the answer, or 0 when there is none.
+    DWORD Status() const;
+
+    // The Content-Length header of the answer; false when there is none.
+    bool ContentLength(uint64_t& length) const;
+
+private:
+    // Declared in the order of opening; closed the other way round.
+    InternetHandle session_;
+    InternetHandle connection_;
+    InternetHandle request_;
+};

@@ -1,4 +1,5 @@
 // DownloadFile against the loopback server's behaviours.
+#include "BuildSettings.h"
 #include "DownloadFile.h"
 #include "TestSupport.h"
 
@@ -140,6 +141,33 @@ TEST_F(DownloadFileTest, ReplacesAnEarlierDestination)
     ASSERT_TRUE(WriteAll(destination, "old package"));
     ASSERT_TRUE(Download(L"/data/1000"));
     EXPECT_EQ(ReadAll(destination), Pattern(1000));
+}
+
+// A server that stops sending must not hold a download for good: after the
+// stall time-out (shortened for the tests) without a byte, it fails.
+TEST_F(DownloadFileTest, AServerThatStopsSendingFailsTheDownloadAfterTheStallTimeout)
+{
+    for (const wchar_t* path : {L"/hang", L"/stall/100000?after=20000"}) {
+        SCOPED_TRACE(Narrow(path));
+        calls.clear();
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(Download(path));
+        const DWORD took = GetTickCount() - start;
+        EXPECT_GE(took, VNK_STALL_TIMEOUT_MS - 500u);
+        EXPECT_LT(took, 3u * VNK_STALL_TIMEOUT_MS);
+        ExpectNothingLeft();
+    }
+    EXPECT_FALSE(calls.empty()) << "the bytes before the stall were reported";
+}
+
+// A trickle is no stall: each byte that comes restarts the wait, and shows.
+TEST_F(DownloadFileTest, ATrickleSlowerThanTheStallTimeoutInAllStillCompletes)
+{
+    const DWORD pause = VNK_STALL_TIMEOUT_MS / 4;
+    const std::wstring path = L"/slow/12?chunk=2&delay=" + std::to_wstring(pause);
+    ASSERT_TRUE(Download(path));
+    EXPECT_EQ(ReadAll(destination), Pattern(12));
+    EXPECT_EQ(calls.back(), 12u);
 }
 
 }  // namespace

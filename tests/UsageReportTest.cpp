@@ -45,4 +45,22 @@ TEST(UsageReportTest, NoServerIsHarmless)
     EXPECT_LT(GetTickCount() - start, 30000u);
 }
 
+// The report is sent after the window is gone; a statistics server that
+// accepts and then says nothing must not keep the process alive.
+TEST(UsageReportTest, AStalledStatisticsServerHoldsTheExitAtMostFiveSeconds)
+{
+    const std::wstring marker = std::wstring(VNK_TEST_WWW) + L"\\lua\\common\\data_report_to_appsvr.hang";
+    ServeFile("lua/common/data_report_to_appsvr.hang", "");
+    const size_t before = Count(ServerLog(), std::string(kReport) + "3\n");
+    StatusCode = 3;
+    const DWORD start = GetTickCount();
+    SendUsageReport();
+    const DWORD took = GetTickCount() - start;
+    StatusCode = 0;
+    DeleteFileW(marker.c_str());
+    EXPECT_GE(took, 4500u);
+    EXPECT_LT(took, 6500u);
+    EXPECT_EQ(Count(ServerLog(), std::string(kReport) + "3\n"), before + 1) << "the request was sent";
+}
+
 }  // namespace

@@ -11,6 +11,9 @@ with fixed behaviours:
   /empty                200 with an empty body
   /nolength/N           N bytes without Content-Length, ended by closing
   /slow/N?chunk=K&delay=MS   N bytes in pieces of K bytes, MS milliseconds apart
+  /hang                 reads the request and answers nothing, until the client gives up
+  /stall/N?after=K      Content-Length N, K bytes of it, then silence until the client gives up
+  FILE.hang beside a served file (or beside the report path) makes that path hang too
   /lua/common/data_report_to_appsvr   the usage report: answered with 4 MB, logged when read to the end
 Every request line is appended to ROOT/requests.log.
 """
@@ -44,6 +47,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with open(os.path.join(self.server.root, "requests.log"), "a", encoding="utf-8") as log:
                 log.write(line + "\n")
 
+    def _hold(self, seconds=300):
+        """Keeps the connection open and silent until the client closes it."""
+        try:
+            self.wfile.flush()
+            self.connection.settimeout(0.5)
+        except OSError:
+            return
+        end = time.time() + seconds
+        while time.time() < end:
+            try:
+                if not self.connection.recv(1024):
+                    break
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+        self.close_connection = True
+        self._log_line("hang ended " + self.path)
+
+    def _hangs(self, path):
+        root = os.path.realpath(self.server.root)
+        return os.path.isfile(os.path.join(root, urllib.parse.unquote(path).lstrip("/")) + ".hang")
+
     def _send(self, status, body, length=None, extra=None):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
@@ -60,7 +86,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = urllib.parse.parse_qs(url.query)
         head = parts[0] if parts else ""
         arg = int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
-        if head == "data" and len(parts) == 2:
+        if head == "hang" or self._hangs(url.path):
+            self._hold()
+        elif head == "stall":
+            after = int(query.get("after", ["0"])[0])
+            self._send(200, b"", length=arg)
+            self.wfile.write(pattern(arg)[:after])
+            self._hold()
+        elif head == "data" and len(parts) == 2:
             body = pattern(arg)
             self._send(200, body)
             self.wfile.write(body)
