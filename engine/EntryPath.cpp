@@ -18,20 +18,24 @@ std::wstring WithoutTrailingDotsAndBlanks(std::wstring text)
 }
 
 // Windows maps these names to devices in every folder, whatever follows the
-// first dot and whatever trailing blanks the stem has.
+// first dot and whatever trailing blanks the stem has. Ports are numbered 1 to
+// 9 and, for Windows, also with the superscript digits 1 to 3.
 bool IsDeviceName(const std::wstring& component)
 {
     const std::wstring stem = WithoutTrailingDotsAndBlanks(component.substr(0, component.find(L'.')));
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
         if (SameAsciiNoCase(stem, device)) {
             return true;
         }
     }
-    if (stem.size() == 4 && stem[3] >= L'1' && stem[3] <= L'9') {
-        const std::wstring prefix = stem.substr(0, 3);
-        return SameAsciiNoCase(prefix, L"COM") || SameAsciiNoCase(prefix, L"LPT");
+    if (stem.size() != 4) {
+        return false;
     }
-    return false;
+    const wchar_t digit = stem[3];
+    const bool portNumber = (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+                            digit == L'\u00B3';
+    const std::wstring prefix = stem.substr(0, 3);
+    return portNumber && (SameAsciiNoCase(prefix, L"COM") || SameAsciiNoCase(prefix, L"LPT"));
 }
 
 }  // namespace
@@ -78,4 +82,19 @@ void CreateFoldersAlong(std::wstring& path)
             path[i] = L'\\';
         }
     }
+}
+
+std::wstring ShortStagingName(unsigned index)
+{
+    // Bijective numbering: every string over the alphabet, in order of length.
+    static const wchar_t kAlphabet[] = L"~0123456789abcdefghijklmnopqrstuvwxyz";
+    const unsigned base = static_cast<unsigned>(wcslen(kAlphabet));
+    std::wstring name;
+    unsigned rest = index + 1;
+    while (rest > 0) {
+        --rest;
+        name.insert(name.begin(), kAlphabet[rest % base]);
+        rest /= base;
+    }
+    return name;
 }

@@ -8,8 +8,9 @@ constexpr size_t kMaxOutputPath = 260;
 
 // False for a name that could leave the destination folder or name something
 // other than a plain file: empty, rooted ("/", "\"), a drive or stream (any
-// ":"), a ".." component, or a device name (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, with or without an extension) as a component.
+// ":"), a ".." component, or a device name (CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM1-9, LPT1-9, COM and LPT with a superscript 1-3, with or without
+// an extension) as a component.
 bool IsSafeEntryName(const std::wstring& name);
 
 // destination + "\" + name, or false when that does not fit kMaxOutputPath.
@@ -18,3 +19,8 @@ bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, s
 // Creates every folder along `path`, parent first, at each "/", and turns the
 // "/" into "\". Failures are left to the file creation that follows.
 void CreateFoldersAlong(std::wstring& path);
+
+// The `index`-th of the short names that a file can be written under before it
+// replaces its target when "<target>.part" would not fit: "~", "0" ... "z",
+// "~~", "~0" ..., shortest first.
+std::wstring ShortStagingName(unsigned index);

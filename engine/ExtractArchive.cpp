@@ -1,5 +1,6 @@
 #include "ExtractArchive.h"
 
+#include "AsciiCase.h"
 #include "EntryPath.h"
 #include "ScopedHandle.h"
 
@@ -117,17 +118,49 @@ void ClearReadOnly(const std::wstring& path)
     }
 }
 
-// Writes the bytes to "<target>.part", then replaces the target with it.
+// Every one- and two-character name; more is never needed in one folder.
+constexpr unsigned kShortStagingNames = 37 + 37 * 37;
+
+// Creates the file that receives an entry's bytes before they replace the
+// target: "<target>.part", or, where that would not fit, a short name in the
+// target's folder that no file has yet and that is no longer than the
+// target's own name, so that every target that fits can be written.
+HANDLE CreateStagingFile(const std::wstring& target, std::wstring& staged)
+{
+    staged = target + L".part";
+    if (staged.size() + 1 <= kMaxOutputPath) {
+        return CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    const size_t nameStart = target.find_last_of(L'\\') + 1;
+    const std::wstring targetName = target.substr(nameStart);
+    for (unsigned i = 0; i < kShortStagingNames; ++i) {
+        const std::wstring name = ShortStagingName(i);
+        if (name.size() > targetName.size()) {
+            break;
+        }
+        if (SameAsciiNoCase(targetName, name.c_str())) {
+            continue;
+        }
+        staged = target.substr(0, nameStart) + name;
+        // CREATE_NEW: a file of the player's that happens to have this name is never touched.
+        HANDLE file = CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetFileAttributesW(staged.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return file;  // made, or failed for another reason than the name being taken
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes the bytes to a staging file beside the target, then replaces the
+// target with it, so that the target is only ever replaced by a whole file.
 bool WriteFileEntry(const std::wstring& target, const Byte* data, size_t size)
 {
-    const std::wstring staged = target + L".part";
-    if (staged.size() + 1 > kMaxOutputPath) {
-        return false;
-    }
+    std::wstring staged;
     CSzFile out;
     File_Construct(&out);
-    out.handle = CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    out.handle = CreateStagingFile(target, staged);
     if (out.handle == INVALID_HANDLE_VALUE) {
         return false;
     }

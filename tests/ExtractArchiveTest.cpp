@@ -136,7 +136,8 @@ TEST_F(ExtractArchiveTest, HostileNamesStopTheExtractionBeforeWritingAnything)
     for (const wchar_t* name : {L"hostile-parent.7z", L"hostile-parent-inner.7z", L"hostile-slash.7z",
                                 L"hostile-backslash.7z", L"hostile-drive.7z", L"hostile-stream.7z",
                                 L"hostile-device.7z", L"hostile-device-bare.7z", L"hostile-com.7z",
-                                L"hostile-backslash-parent.7z"}) {
+                                L"hostile-backslash-parent.7z", L"hostile-com-superscript.7z",
+                                L"hostile-lpt-superscript.7z", L"hostile-conin.7z", L"hostile-conout.7z"}) {
         SCOPED_TRACE(Narrow(name));
         DeleteTree(game);
         CreateDirectoryW(game.c_str(), nullptr);
@@ -175,11 +176,13 @@ TEST(EntryPathTest, RefusesNamesThatLeaveTheFolderOrNameDevices)
 {
     for (const wchar_t* bad : {L"", L"..", L"../x", L"a/../../x", L"a\\..\\x", L"/x", L"\\x", L"C:x", L"c:\\x",
                                L"a.txt:stream", L"CON", L"con.txt", L"Cross/NUL", L"aux.tar.gz", L"COM1",
-                               L"lpt9.log", L"PRN ", L"a/.. /b", L"a/.../b"}) {
+                               L"lpt9.log", L"PRN ", L"a/.. /b", L"a/.../b", L"COM\u00b9", L"lpt\u00b2.txt",
+                               L"Cross/com\u00b3 .log", L"CONIN$", L"conout$.txt", L"Cross/CONIN$ "}) {
         EXPECT_FALSE(IsSafeEntryName(bad)) << Narrow(bad);
     }
     for (const wchar_t* good : {L"Cross", L"Cross/a.txt", L"a..b", L"..a", L"./x", L"a/./b", L"console.txt",
-                                L"COM10", L"COM0", L"LPT", L"nul0", L"资源/说明.txt", L"Cross//x"}) {
+                                L"COM10", L"COM0", L"LPT", L"nul0", L"资源/说明.txt", L"Cross//x",
+                                L"COM\u2074", L"LPT\u00b9\u00b9", L"CONIN", L"conout$x", L"CONIN$$"}) {
         EXPECT_TRUE(IsSafeEntryName(good)) << Narrow(good);
     }
 }
@@ -191,6 +194,58 @@ TEST(EntryPathTest, OutputPathMustFitTheBuffer)
     EXPECT_TRUE(JoinOutputPath(folder, std::wstring(58, L'n'), path));  // 200 + 1 + 58 = 259
     EXPECT_EQ(path.size(), 259u);
     EXPECT_FALSE(JoinOutputPath(folder, std::wstring(59, L'n'), path));
+}
+
+TEST(EntryPathTest, ShortStagingNamesComeShortestFirst)
+{
+    EXPECT_EQ(ShortStagingName(0), L"~");
+    EXPECT_EQ(ShortStagingName(1), L"0");
+    EXPECT_EQ(ShortStagingName(36), L"z");
+    EXPECT_EQ(ShortStagingName(37), L"~~");
+    EXPECT_EQ(ShortStagingName(38), L"~0");
+    EXPECT_EQ(ShortStagingName(37 + 37 * 37 - 1), L"zz");
+    EXPECT_EQ(ShortStagingName(37 + 37 * 37), L"~~~");
+}
+
+// A target whose path just fits is written even where "<target>.part" would
+// not: under a short name beside it that no file has, and replaced only whole.
+TEST_F(ExtractArchiveTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
+{
+    const std::wstring name = L"Cross\\" + std::wstring(146, L'n') + L".txt";
+    // Under the prefix's short temporary folder: the build folder may be deep.
+    wchar_t temporary[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporary);
+    std::wstring folder = std::wstring(temporary) + L"vnk-fits-" + std::to_wstring(GetTickCount()) + L"-";
+    ASSERT_LT(folder.size() + 1 + name.size(), 259u) << "the temporary folder's path is too long for this test";
+    folder.append(259 - 1 - name.size() - folder.size(), L'g');
+    struct Cleanup {
+        std::wstring path;
+        ~Cleanup() { DeleteTree(path); }
+    } cleanup{folder};
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\Cross").c_str(), nullptr));
+    const std::wstring target = folder + L"\\" + name;
+    ASSERT_EQ(target.size(), 259u);
+    ASSERT_TRUE(WriteAll(folder + L"\\Cross\\~", "a file of the player's"));
+
+    for (const char* before : {"", "the old file"}) {
+        if (*before != 0) {
+            ASSERT_TRUE(WriteAll(target, before));
+        }
+        ASSERT_EQ(ExtractArchive(Archive(L"long-name.7z"), folder, [](int32_t, int32_t) { return true; }),
+                  kExtractOk);
+        EXPECT_EQ(ReadAll(target), "fits\n");
+        EXPECT_EQ(ReadAll(folder + L"\\Cross\\~"), "a file of the player's");
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\Cross\\*").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        int files = 0;
+        do {
+            files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        EXPECT_EQ(files, 2) << "no staging file is left";
+    }
 }
 
 }  // namespace

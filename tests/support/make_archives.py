@@ -160,9 +160,16 @@ def main():
     many = {"Cross/many/f%04d.txt" % i: text(2000, i) for i in range(1500)}
     seven_zip("many.7z", tree("many", many), "-m0=LZMA2", "-ms=off")
 
+    # A package large enough that its download takes thousands of chunks.
+    seven_zip("big.7z", tree("big", {"Cross/big.bin": os.urandom(24 << 20)}), "-m0=Copy")
+
     # A path longer than the 260-character buffer once joined to a game folder.
     deep = "Cross/" + "/".join(["d" * 60] * 4) + "/file.txt"
     seven_zip("long-path.7z", tree("long", {"Cross/first.txt": b"first\n", deep: b"deep\n"}), "-m0=Copy")
+
+    # A file name of 150 characters: its path just fits 259 characters in a
+    # folder of 102, where "<name>.part" would not.
+    seven_zip("long-name.7z", tree("long-name", {"Cross/" + "n" * 146 + ".txt": b"fits\n"}), "-m0=Copy")
 
     # Hostile names: a harmless first entry, then the rewritten one.
     hostile = {
@@ -175,6 +182,10 @@ def main():
         "device": "Cross/CON.txt",
         "device-bare": "Cross/nul",
         "com": "Cross/com1.log",
+        "com-superscript": "Cross/COM\u00b9.txt",
+        "lpt-superscript": "Cross/lpt\u00b3",
+        "conin": "Cross/CONIN$",
+        "conout": "Cross/conout$.log",
         "backslash-parent": "Cross\\..\\..\\evil.txt",
     }
     for name, bad in hostile.items():
