@@ -13,6 +13,32 @@ namespace {
 // is how long it is given to do so.
 constexpr DWORD kEndingWorkerWaitMs = 2000;
 
+// A fast download would post one progress event per 8 KiB chunk and flood the
+// window's queue; the display can't show more than this anyway.
+constexpr DWORD kProgressIntervalMs = 30;
+
+// Pause between two tries of a closing event that the queue refused.
+constexpr DWORD kRepostPauseMs = 20;
+
+// Lets through at most one progress report per interval, the first at once.
+class ProgressThrottle {
+public:
+    bool Due()
+    {
+        const DWORD now = GetTickCount();
+        if (started_ && now - last_ < kProgressIntervalMs) {
+            return false;
+        }
+        started_ = true;
+        last_ = now;
+        return true;
+    }
+
+private:
+    bool started_ = false;
+    DWORD last_ = 0;
+};
+
 }  // namespace
 
 RepairEngine& RepairEngine::Instance()
@@ -28,8 +54,20 @@ bool RepairEngine::PostEvent(uint32_t code, int32_t param)
     if (window == nullptr || !IsWindow(window)) {
         return false;
     }
-    return PostMessageW(window, WM_REPAIR_EVENT, static_cast<WPARAM>(code),
-                        static_cast<LPARAM>(param)) != FALSE;
+    return postMessage(window, WM_REPAIR_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(param)) != FALSE;
+}
+
+bool RepairEngine::PostClosingEvent(uint32_t code)
+{
+    for (;;) {
+        if (PostEvent(code, 0)) {
+            return true;
+        }
+        if (notifyWindow == nullptr || !IsWindow(notifyWindow)) {
+            return false;
+        }
+        Sleep(kRepostPauseMs);
+    }
 }
 
 std::wstring LocalConfigPath()
@@ -46,30 +84,41 @@ void RepairEngine::RunConfigWorker()
     // The configuration is small: no progress and no cancellation.
     const bool downloaded = DownloadFile(VNK_CONFIG_URL, iniPath, [](uint32_t) { return true; });
     if (!downloaded) {
-        PostEvent(ConfigDownloadFailed, 0);
+        PostClosingEvent(ConfigDownloadFailed);
         return;
     }
-    PostEvent(LoadConfig(iniPath) ? ConfigLoaded : ConfigParseFailed, 0);
+    PostClosingEvent(LoadConfig(iniPath) ? ConfigLoaded : ConfigParseFailed);
 }
 
 void RepairEngine::RunPackageWorker()
 {
     const std::wstring archivePath = installFolder + L"\\cross_new.zip";
 
-    const bool downloaded = DownloadFile(config.url, archivePath, [this](uint32_t received) {
+    ProgressThrottle throttle;
+    bool holding = false;  // the last count received has not been posted
+    uint32_t lastReceived = 0;
+    const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
         if (CancelRequested()) {
             return false;
         }
-        PostEvent(DownloadProgress, static_cast<int32_t>(received));
+        lastReceived = received;
+        holding = !throttle.Due();
+        if (!holding) {
+            PostEvent(DownloadProgress, static_cast<int32_t>(received));
+        }
         return true;
     });
     if (!downloaded) {
         if (!CancelRequested()) {
-            PostEvent(PackageDownloadFailed, 0);
+            PostClosingEvent(PackageDownloadFailed);
         }
         return;
     }
-    PostEvent(PackageDownloaded, 0);
+    // The last chunk is always shown, so that the display ends at the full size.
+    if (holding) {
+        PostEvent(DownloadProgress, static_cast<int32_t>(lastReceived));
+    }
+    PostClosingEvent(PackageDownloaded);
 
     const int result = ExtractArchive(archivePath, installFolder, [this](int32_t entry, int32_t count) {
         if (CancelRequested()) {
@@ -82,7 +131,7 @@ void RepairEngine::RunPackageWorker()
     if (CancelRequested()) {
         return;
     }
-    PostEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed, 0);
+    PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);
     DeleteFileW(archivePath.c_str());
 }
 

@@ -19,6 +19,10 @@ public:
 
     // Posts WM_REPAIR_EVENT to notifyWindow while that window exists.
     bool PostEvent(uint32_t code, int32_t param);
+    // Posts an event that ends a step: a full message queue refuses posts, and
+    // a lost closing event would leave the controls locked, so it is tried
+    // again until it is posted or the window is gone.
+    bool PostClosingEvent(uint32_t code);
 
     // Bodies of the two worker threads.
     void RunConfigWorker();
@@ -48,6 +52,9 @@ public:
     std::wstring installFolder;
     RepairConfig config;
     HANDLE workerThread = nullptr;
+
+    // How every event is posted; tests put a full message queue in its place.
+    BOOL(WINAPI* postMessage)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;
 
 private:
     RepairEngine() = default;

@@ -6,9 +6,24 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+
 namespace {
 
 const char kConfigPath[] = "images/js/vy/cross/vnk_cross_repair.ini";
+
+// A message queue that is full for the next `g_refusals` posts.
+std::atomic<int> g_refusals{0};
+
+BOOL WINAPI PostIntoFullQueue(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (g_refusals.fetch_sub(1) > 0) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return PostMessageW(window, message, wParam, lParam);
+}
 
 class RepairEngineTest : public ::testing::Test {
 protected:
@@ -17,6 +32,7 @@ protected:
         engine.Shutdown(10000);
         engine.notifyWindow = nullptr;
         engine.cancelRequested = false;
+        engine.postMessage = PostMessageW;
     }
 
     // Runs the configuration worker; returns the events it posted.
@@ -217,6 +233,70 @@ TEST_F(RepairEngineTest, CancelDuringExtractionLeavesTheArchiveAndPostsNothingMo
     EXPECT_TRUE(FileExists(game / L"cross_new.zip")) << "a cancelled run keeps the archive";
     EXPECT_TRUE(FolderExists(game / L"Cross\\many")) << "entries before the cancel stay";
     EXPECT_FALSE(FileExists(game / L"Cross\\many\\f1499.txt"));
+}
+
+// A fast download of thousands of chunks while the window's thread looks away
+// for 3 s: progress is posted at most every 30 ms, the last chunk always, and
+// the run still ends with its closing event.
+TEST_F(RepairEngineTest, ProgressIsPostedAtMostEvery30MsAndTheLastChunkAlways)
+{
+    ScratchFolder game;
+    const std::string package = ReadAll(std::wstring(VNK_TEST_DATA) + L"\\big.7z");
+    ASSERT_GT(package.size(), 20u << 20);
+    ServeFile("packages/big.7z", package);
+    engine.notifyWindow = window.Handle();
+    engine.config.url = TestUrl(L"/packages/big.7z");
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(engine.StartPackageWorker(game.Path()));
+    Sleep(3000);  // the stalled window thread
+    window.PumpUntil([](const std::vector<EventRecord>& events) {
+        return !events.empty() && events.back().code == ExtractionSucceeded;
+    }, 60000);
+    const DWORD took = GetTickCount() - start;
+
+    std::vector<uint32_t> progress;
+    for (const EventRecord& event : window.events) {
+        if (event.code == DownloadProgress) {
+            progress.push_back(static_cast<uint32_t>(event.param));
+        }
+    }
+    ASSERT_FALSE(progress.empty());
+    EXPECT_LE(progress.size(), took / 30 + 2) << "one post per 8 KiB chunk would be " << package.size() / 8192;
+    EXPECT_EQ(progress.back(), package.size()) << "the last chunk is always shown";
+    ASSERT_FALSE(window.events.empty());
+    EXPECT_EQ(window.events.back().code, ExtractionSucceeded);
+    EXPECT_EQ(ReadAll(game / L"Cross\\big.bin").size(), 24u << 20);
+    std::printf("%u progress posts for %u chunks in %lu ms\n", static_cast<unsigned>(progress.size()),
+                static_cast<unsigned>(package.size() / 8192), static_cast<unsigned long>(took));
+}
+
+TEST_F(RepairEngineTest, AClosingEventThatAFullQueueRefusesIsPostedOnceThereIsRoom)
+{
+    engine.postMessage = PostIntoFullQueue;
+    ServeFile(kConfigPath, "[General]\r\nurl=http://127.0.0.1/p.7z\r\nfilesize=99\r\n");
+    g_refusals = 10;
+    EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigLoaded});
+    EXPECT_LT(g_refusals.load(), 0) << "every refusal was tried again";
+
+    window.events.clear();
+    ScratchFolder game;
+    g_refusals = 10;
+    RunPackageWorker(TestUrl(L"/status/404"), game.Path());
+    EXPECT_EQ(window.Codes(), std::vector<uint32_t>{PackageDownloadFailed});
+}
+
+TEST_F(RepairEngineTest, AClosingEventIsGivenUpWhenTheWindowIsGone)
+{
+    engine.postMessage = PostIntoFullQueue;
+    g_refusals = 1 << 30;  // never any room
+    ServeFile(kConfigPath, "[General]\r\ntips=t\r\n");
+    EventWindow other;
+    ASSERT_TRUE(engine.StartConfigWorker(other.Handle()));
+    Sleep(500);
+    EXPECT_EQ(WaitForSingleObject(engine.workerThread, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the worker keeps trying while the window exists";
+    other.Destroy();
+    EXPECT_EQ(WaitForSingleObject(engine.workerThread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 }  // namespace
