@@ -171,6 +171,20 @@ def main():
     # folder of 102, where "<name>.part" would not.
     seven_zip("long-name.7z", tree("long-name", {"Cross/" + "n" * 146 + ".txt": b"fits\n"}), "-m0=Copy")
 
+    # Small seeds for the fuzz test, most with an uncompressed header so that
+    # mutations reach the header parser.
+    seed = {"Cross/a.txt": text(300, 11), "Cross/sub/b.bin": pattern(200, 12), "Cross/empty.txt": b""}
+    root = tree("fuzz", seed, empty_dirs=["Cross/logs"])
+    for name, switches in {
+        "fuzz-lzma2.7z": ["-m0=LZMA2", "-mhc=off"],
+        "fuzz-lzma-packed-header.7z": ["-m0=LZMA"],
+        "fuzz-copy.7z": ["-m0=Copy", "-ms=off", "-mhc=off"],
+        "fuzz-bcj2.7z": ["-m0=LZMA", "-mf=BCJ2", "-mhc=off"],
+        "fuzz-delta.7z": ["-m0=LZMA2", "-mf=Delta:2", "-mhc=off"],
+        "fuzz-ppmd.7z": ["-m0=PPMd", "-mhc=off"],
+    }.items():
+        seven_zip(name, root, *switches)
+
     # Hostile names: a harmless first entry, then the rewritten one.
     hostile = {
         "parent": "../evil.txt",
