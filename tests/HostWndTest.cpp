@@ -202,9 +202,10 @@ void CALLBACK InspectAndCloseDialog(HWND, UINT, UINT_PTR id, DWORD)
     SendMessageW(probe.dialog->hwnd, WM_CLOSE, 0, 0);
 }
 
-TEST_F(HostWndTest, ADialogOpenedFromAHandlerBindsToItsOwnObjectAndSitsOverItsOwner)
+// Opens a dialog from an application handler, as the main window does, and
+// lets `probe` look at it and close it; returns the dialog's result.
+int RunProbeDialog(HostWnd& host, DialogProbe& probe)
 {
-    DialogProbe probe;
     g_probe = &probe;
     int result = 0;
     host.AddMessageHandler(WM_USER + 2, [&](uint32_t, int32_t) {
@@ -223,7 +224,13 @@ TEST_F(HostWndTest, ADialogOpenedFromAHandlerBindsToItsOwnObjectAndSitsOverItsOw
         dialogRoot.OnClose();
     });
     SendMessageW(host.hwnd, WM_USER + 2, 0, 0);
-    EXPECT_EQ(result, 1);
+    return result;
+}
+
+TEST_F(HostWndTest, ADialogOpenedFromAHandlerBindsToItsOwnObjectAndSitsOverItsOwner)
+{
+    DialogProbe probe;
+    EXPECT_EQ(RunProbeDialog(host, probe), 1);
     EXPECT_TRUE(probe.ignoredUserMessage);
     EXPECT_FALSE(probe.handlerRan) << "dialogs don't look at their message handlers";
     const RECT owner = WindowRect();
@@ -234,6 +241,41 @@ TEST_F(HostWndTest, ADialogOpenedFromAHandlerBindsToItsOwnObjectAndSitsOverItsOw
     EXPECT_NE(host.hwnd, nullptr) << "the main window kept its own binding";
     EXPECT_EQ(GetWindowLongPtrW(host.hwnd, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(host.thunk));
     EXPECT_TRUE(PendingWindows().empty());
+}
+
+// A minimised owner is parked off the screen; the dialog belongs where the
+// owner comes back to.
+TEST_F(HostWndTest, ADialogOverAMinimisedOwnerIsCentredWhereTheOwnerComesBack)
+{
+    const RECT normal = WindowRect();
+    ShowWindow(host.hwnd, SW_MINIMIZE);
+    PumpMessages(200);
+    ASSERT_TRUE(IsIconic(host.hwnd));
+    DialogProbe probe;
+    EXPECT_EQ(RunProbeDialog(host, probe), 1);
+    EXPECT_EQ(probe.dialogRect.left, normal.left + 101);
+    EXPECT_EQ(probe.dialogRect.top, normal.top + 46);
+    ShowWindow(host.hwnd, SW_RESTORE);
+    PumpMessages(200);
+}
+
+TEST_F(HostWndTest, AMaximiseRequestLeavesTheSkinnedWindowAsItIs)
+{
+    const RECT before = WindowRect();
+    for (WPARAM command : {static_cast<WPARAM>(SC_MAXIMIZE), static_cast<WPARAM>(SC_MAXIMIZE | 2)}) {
+        SendMessageW(host.hwnd, WM_SYSCOMMAND, command, 0);
+        PumpMessages(100);
+        EXPECT_FALSE(IsZoomed(host.hwnd));
+        const RECT after = WindowRect();
+        EXPECT_TRUE(EqualRect(&before, &after)) << after.left << "," << after.top << " " << after.right << ","
+                                                << after.bottom;
+    }
+    // The low bits that the system may set don't hide a restore either.
+    SendMessageW(host.hwnd, WM_SYSCOMMAND, SC_RESTORE | 2, 0);
+    EXPECT_TRUE(host.restorePending);
+    InvalidateRect(host.hwnd, nullptr, FALSE);
+    PumpMessages(100);
+    EXPECT_FALSE(host.restorePending);
 }
 
 TEST_F(HostWndTest, ClicksReachEnabledButtonsOnly)

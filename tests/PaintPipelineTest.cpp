@@ -194,6 +194,19 @@ TEST_F(PaintPipelineTest, ResizingToTheSameSizeKeepsTheBackBuffer)
     EXPECT_NE(root.backGraphics, nullptr);
 }
 
+// The system may paint a new back buffer before the next tick (a restore, for
+// one), so it is drawn whole when it is made.
+TEST_F(PaintPipelineTest, ANewBackBufferIsDrawnWholeAtOnce)
+{
+    const int before = counter->draws;
+    root.OnSize(0, 0);
+    EXPECT_EQ(counter->draws, before) << "nothing to draw into";
+    root.OnSize(548, 300);
+    EXPECT_EQ(counter->draws, before + 1) << "drawn before any tick";
+    root.OnSize(548, 300);
+    EXPECT_EQ(counter->draws, before + 1) << "the same size keeps the buffer and its picture";
+}
+
 TEST_F(PaintPipelineTest, AnImageIsStretchedOverItsRectangle)
 {
     // The 1 x 12 progress fill over 100 x 12 pixels: every column repeats it.

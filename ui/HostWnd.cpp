@@ -3,6 +3,8 @@
 #include "ThunkPool.h"
 #include "WindowRoot.h"
 
+#include <vector>
+
 namespace Quv::UI {
 
 namespace {
@@ -25,6 +27,26 @@ LRESULT CALLBACK WindowProcEntry(HostWnd* object, UINT message, WPARAM wParam, L
 INT_PTR CALLBACK DialogProcEntry(HostWnd* object, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return object->DialogProc(message, wParam, lParam);
+}
+
+// The system may set the low four bits of a system command; only the rest names it.
+UINT SystemCommandOf(WPARAM wParam) { return static_cast<UINT>(wParam & 0xFFF0); }
+
+bool IsMaximizeCommand(WPARAM wParam) { return SystemCommandOf(wParam) == SC_MAXIMIZE; }
+
+// The visible windows that `owner` owns, as EnumThreadWindows finds them.
+struct OwnedWindows {
+    HWND owner;
+    std::vector<HWND> owned;
+};
+
+BOOL CALLBACK CollectOwnedWindow(HWND window, LPARAM parameter)
+{
+    OwnedWindows& search = *reinterpret_cast<OwnedWindows*>(parameter);
+    if (window != search.owner && GetWindow(window, GW_OWNER) == search.owner && IsWindowVisible(window)) {
+        search.owned.push_back(window);
+    }
+    return TRUE;
 }
 
 // Takes the object that is being created and makes `slot` the window's procedure.
@@ -149,11 +171,24 @@ void HostWnd::CenterOnOwner()
         return;
     }
     RECT reference = {};
+    RECT workArea = {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
     HWND ownerWindow = GetParent(hwnd);
-    if (ownerWindow != nullptr) {
-        GetWindowRect(ownerWindow, &reference);
+    if (ownerWindow == nullptr) {
+        reference = workArea;
+    } else if (IsIconic(ownerWindow)) {
+        // A minimised owner is parked off the screen: centre on the place it
+        // comes back to, so that the dialog is there when the player restores it.
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof(placement);
+        GetWindowPlacement(ownerWindow, &placement);
+        reference = placement.rcNormalPosition;  // relative to the work area
+        reference.left += workArea.left;
+        reference.right += workArea.left;
+        reference.top += workArea.top;
+        reference.bottom += workArea.top;
     } else {
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &reference, 0);
+        GetWindowRect(ownerWindow, &reference);
     }
     RECT own = {};
     GetWindowRect(hwnd, &own);
@@ -189,6 +224,25 @@ void HostWnd::OnPaint()
     HDC dc = BeginPaint(hwnd, &paint);
     root->Paint(dc);
     EndPaint(hwnd, &paint);
+}
+
+void HostWnd::RaiseOwnedWindows()
+{
+    // A dialog belongs above its owner. One that came up while the owner was
+    // minimised can end up below it once the owner is restored, and the player
+    // would face a disabled window and no dialog.
+    OwnedWindows search{hwnd, {}};
+    EnumThreadWindows(GetCurrentThreadId(), CollectOwnedWindow, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : search.owned) {
+        SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+}
+
+void HostWnd::OnSysCommand(WPARAM wParam)
+{
+    if (SystemCommandOf(wParam) == SC_RESTORE) {
+        restorePending = true;
+    }
 }
 
 void HostWnd::OnMouseMove(WPARAM wParam, LPARAM lParam)
@@ -248,6 +302,9 @@ LRESULT HostWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SIZE:
         root->OnSize(LOWORD(lParam), HIWORD(lParam));
+        if (wParam == SIZE_RESTORED) {
+            RaiseOwnedWindows();
+        }
         break;
     case WM_PAINT:
         if (restorePending) {
@@ -267,14 +324,21 @@ LRESULT HostWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_SYSCOMMAND:
-        if (wParam == SC_RESTORE) {
-            restorePending = true;
+        if (IsMaximizeCommand(wParam)) {
+            return 0;  // the skinned window has one size
         }
+        OnSysCommand(wParam);
         break;
     case WM_TIMER:
         if (wParam == timerId) {
             root->OnTimer();
         }
+        break;
+    case WM_EXITMENULOOP:
+        // The window menu may have drawn over the client area (a system that
+        // draws a caption button the skinned window doesn't have): show the
+        // window whole again.
+        root->Invalidate(nullptr);
         break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
@@ -337,9 +401,11 @@ INT_PTR HostWnd::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     case WM_SYSCOMMAND:
-        if (wParam == SC_RESTORE) {
-            restorePending = true;
+        if (IsMaximizeCommand(wParam)) {
+            SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, 0);
+            return TRUE;  // handled: the dialog keeps its size
         }
+        OnSysCommand(wParam);
         return 0;
     case WM_TIMER:
         if (wParam == timerId) {

@@ -63,6 +63,8 @@ private:
     // What both procedures do for a message.
     void SetIcons();
     void OnPaint();
+    void OnSysCommand(WPARAM wParam);
+    void RaiseOwnedWindows();
     void OnMouseMove(WPARAM wParam, LPARAM lParam);
     // True when the press asked for a window drag; `result` is then the drag's.
     bool OnLButtonDown(LPARAM lParam, LRESULT& result);

@@ -142,6 +142,11 @@ void WindowRoot::OnSize(int32_t width, int32_t height)
     }
     DropBackBuffer();
     CreateBackBuffer(width, height);
+    // A new back buffer is blank, and the system may paint before the next
+    // tick (a restore, for one): draw it whole before anything shows it.
+    if (rootControl != nullptr && width > 0 && height > 0) {
+        rootControl->PaintTree(backGraphics, true);
+    }
 }
 
 void WindowRoot::CreateBackBuffer(int32_t width, int32_t height)
