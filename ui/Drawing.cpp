@@ -15,14 +15,20 @@ Gdiplus::StringAlignment ToAlignment(int32_t code)
     }
 }
 
+// The layout is fixed in pixels for 96 DPI, where a point is 96/72 pixels.
+constexpr Gdiplus::REAL kLayoutPixelsPerPoint = 96.0f / 72.0f;
+
 // The font of `face`, or of the generic sans-serif family when that face is
-// missing or its font can't be made; null when not even that exists.
+// missing or its font can't be made; null when not even that exists. Its size
+// is in pixels of the 96-DPI layout: a font in points would grow with the
+// system's DPI (Windows scales them for a program that isn't DPI aware) while
+// every box of the layout stays the same.
 std::unique_ptr<Gdiplus::Font> MakeFont(const std::wstring& face, int32_t points)
 {
-    const Gdiplus::REAL size = static_cast<Gdiplus::REAL>(points);
+    const Gdiplus::REAL size = static_cast<Gdiplus::REAL>(points) * kLayoutPixelsPerPoint;
     Gdiplus::FontFamily family(face.c_str());
     if (family.GetLastStatus() == Gdiplus::Ok) {
-        auto font = std::make_unique<Gdiplus::Font>(&family, size, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+        auto font = std::make_unique<Gdiplus::Font>(&family, size, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
         if (font->GetLastStatus() == Gdiplus::Ok) {
             return font;
         }
@@ -31,7 +37,7 @@ std::unique_ptr<Gdiplus::Font> MakeFont(const std::wstring& face, int32_t points
     if (generic == nullptr || generic->GetLastStatus() != Gdiplus::Ok) {
         return nullptr;
     }
-    auto font = std::make_unique<Gdiplus::Font>(generic, size, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+    auto font = std::make_unique<Gdiplus::Font>(generic, size, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
     return font->GetLastStatus() == Gdiplus::Ok ? std::move(font) : nullptr;
 }
 

@@ -16,7 +16,8 @@ constexpr int32_t kAlignNear = 0;
 constexpr int32_t kAlignCenter = 1;
 constexpr int32_t kAlignFar = 2;
 
-// Every text of the toolkit is drawn at this size in points.
+// Every text of the toolkit is drawn at this size in points of the 96-DPI
+// layout (12 pixels), whatever the system's DPI.
 constexpr int32_t kUiFontPoints = 9;
 
 // Stretches the whole image over the rectangle. False when the draw failed.
