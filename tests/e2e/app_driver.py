@@ -10,6 +10,7 @@ import subprocess
 import time
 
 WINE = os.environ.get("VNK_WINE", "/usr/lib/wine/wine64")
+TOOL = None  # tests/support/WindowTool.cpp, built as vnk_window.exe; set by the runner
 TITLE = "Lumora修复工具"
 CLASS = "lumorarepair.exe"
 
@@ -17,6 +18,7 @@ CLASS = "lumorarepair.exe"
 REPAIR = (224, 233)
 CLOSE_BUTTON = (324, 233)
 CLOSE_GLYPH = (527, 20)
+MINIMIZE_GLYPH = (501, 20)
 FOLDER_FIELD = (200, 127)
 DIALOG = (101, 46)                  # a dialog's offset from the main window
 DIALOG_OK = (173, 157)              # 确定
@@ -41,6 +43,27 @@ def wait_until(predicate, timeout, step=0.1):
             return value
         time.sleep(step)
     return predicate()
+
+
+def window_tool(*args):
+    """Runs vnk_window.exe; for "windows", a list of (x, y, width, height, visible, iconic), main window first."""
+    result = subprocess.run([WINE, TOOL, *map(str, args)], capture_output=True, text=True, timeout=60)
+    if args[0] != "windows":
+        return result.returncode
+    return [tuple(int(v) for v in line.split()) for line in result.stdout.splitlines() if line.strip()]
+
+
+def differing_pixels(first, second):
+    """How many pixels two screenshots of the same size differ in (ImageMagick's compare)."""
+    result = subprocess.run(["compare", "-metric", "AE", first, second, "null:"], capture_output=True, text=True)
+    return int(float(result.stderr.split()[0]))
+
+
+def set_dpi(dpi):
+    """The prefix's DPI, for programs started from now on."""
+    for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
+        subprocess.run([WINE, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                       capture_output=True, check=True)
 
 
 def set_install_path(folder):
@@ -92,7 +115,7 @@ class App:
         if not self.wait_dialog_closed():
             raise RuntimeError("the dialog did not close")
 
-    def screenshot(self, path, dialog=False):
+    def screenshot(self, path):
         x, y = self.origin
         subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop",
                         "548x300+%d+%d" % (x, y), "+repage", path], check=True)
@@ -125,7 +148,7 @@ class App:
             self.process.wait()
 
 
-def make_package(source_tree, archive):
+def make_package(source_tree, archive, method="LZMA2"):
     """A 7z package of `source_tree` (a dict of relative path -> bytes), made by Debian's 7-Zip."""
     work = archive + ".src"
     shutil.rmtree(work, ignore_errors=True)
@@ -136,7 +159,7 @@ def make_package(source_tree, archive):
             f.write(data)
     if os.path.exists(archive):
         os.remove(archive)
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=LZMA2", os.path.abspath(archive), "."], cwd=work,
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=" + method, os.path.abspath(archive), "."], cwd=work,
                    check=True)
     shutil.rmtree(work)
     return os.path.getsize(archive)

@@ -13,6 +13,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 import app_driver as ui  # noqa: E402
 
 BUILD = WWW = TESTS = SHOTS = None
+STALL_SECONDS = None  # the build's stall time-out (VNK_STALL_TIMEOUT_MS)
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
 PACKAGE = {
     "Cross/CrossApp.dll": os.urandom(200000),
@@ -39,7 +40,7 @@ def reports():
             lines = log.read().splitlines()
     except FileNotFoundError:
         return []
-    return [int(line.rsplit("data=", 1)[1]) for line in lines if "data_report_to_appsvr" in line]
+    return [int(line.rsplit("data=", 1)[1]) for line in lines if line.startswith("/lua/common/data_report_to_appsvr")]
 
 
 class AppTest(unittest.TestCase):
@@ -75,6 +76,22 @@ class AppTest(unittest.TestCase):
 
     def in_game(self, *parts):
         return os.path.join(self.game, *parts)
+
+    def snapshot(self, name):
+        """A screenshot of the main window, kept beside the test's game folder."""
+        path = "%s-%s.png" % (self.game, name)
+        self.app.screenshot(path)
+        return path
+
+    def assert_shows(self, reference, name):
+        """The screen shows the window as in `reference` (the edit field's caret may blink)."""
+        time.sleep(0.5)  # a few repaint ticks
+        self.assertLess(ui.differing_pixels(reference, self.snapshot(name)), 50, name)
+
+    def hang(self, relative):
+        """Makes the loopback server hang on `relative` for the rest of the test."""
+        serve(relative + ".hang", "")
+        self.addCleanup(os.remove, served(relative + ".hang"))
 
     def test_closing_before_a_repair_sends_nothing(self):
         self.app.start()
@@ -212,11 +229,126 @@ class AppTest(unittest.TestCase):
         self.app.close()
         self.assertEqual(self.new_reports(), [2])
 
+    def test_a_dialog_that_comes_while_minimised_is_there_after_restoring(self):
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z?chunk=8192&delay=150\r\nfilesize=%d\r\n"
+                       % (PORT, self.size))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        time.sleep(1.0)
+        self.app.click(ui.MINIMIZE_GLYPH)
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 1, 10), "minimised")
+        # The repair ends while the window is minimised: its dialog comes up.
+        self.assertTrue(ui.wait_until(lambda: len(ui.window_tool("windows")) > 1, 30), "no dialog")
+        ui.window_tool("restore")  # as the taskbar does
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 0, 10), "restored")
+        main, dialog = ui.window_tool("windows")[:2]
+        self.assertEqual((dialog[0] - main[0], dialog[1] - main[1]), ui.DIALOG, "centred on the main window")
+        self.shot("dialog-after-restore.png")
+        self.app.answer_dialog(ui.DIALOG_OK)  # 修复完成
+        self.assertTrue(os.path.exists(self.in_game("Cross", "CrossApp.dll")))
+        self.assertEqual(self.app.close(), 0)
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_maximise_and_restore_show_the_whole_window(self):
+        self.app.start()
+        self.app.click((300, 60))  # the background: the window has the keyboard
+        idle = self.snapshot("idle")
+        before = ui.window_tool("windows")[0]
+        self.app.key("alt+space")  # the window menu
+        self.app.key("x")          # Maximise
+        self.assertEqual(ui.window_tool("windows")[0], before, "the skinned window keeps its size")
+        self.assert_shows(idle, "after-maximise")
+        # Minimised and restored twice: by the window menu and a system command
+        # that carries the low bits the system may set, then as the taskbar does.
+        self.app.key("alt+space")
+        self.app.key("n")          # Minimise
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 1, 10), "minimised")
+        ui.window_tool("syscommand", "F122")
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 0, 10), "restored")
+        self.assert_shows(idle, "after-restore")
+        self.app.click(ui.MINIMIZE_GLYPH)
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 1, 10), "minimised")
+        ui.window_tool("restore")
+        self.assertTrue(ui.wait_until(lambda: ui.window_tool("windows")[0][5] == 0, 10), "restored")
+        self.assert_shows(idle, "after-taskbar-restore")
+        self.assertEqual(self.app.close(ui.CLOSE_GLYPH), 0)
+
+    def test_a_window_thread_that_stalls_during_a_fast_download_still_ends_with_the_right_dialog(self):
+        package = dict(PACKAGE)
+        package["Cross/big.bin"] = os.urandom(24 << 20)
+        size = ui.make_package(package, served("packages/big.7z"), method="Copy")
+        # About 3 s for the 3,000 chunks of 8 KiB, while the window's thread is stopped for 3 s.
+        self.configure("url=http://127.0.0.1:%d/packages/big.7z?chunk=65536&delay=8\r\nfilesize=%d\r\n"
+                       % (PORT, size))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.assertEqual(ui.window_tool("freeze", 3000), 0)
+        self.app.answer_dialog(ui.DIALOG_OK)  # 修复完成
+        self.assertEqual(os.path.getsize(self.in_game("Cross", "big.bin")), 24 << 20)
+        self.assertEqual(self.app.close(), 0)
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_a_configuration_server_that_never_answers(self):
+        self.hang(CONFIG)
+        self.app.start()
+        started = time.time()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=3 * STALL_SECONDS + 10)
+        self.assertGreater(time.time() - started, STALL_SECONDS - 0.5)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [3])
+
+    def test_a_package_server_that_stops_sending(self):
+        self.configure("url=http://127.0.0.1:%d/stall/400000?after=100000\r\nfilesize=400000\r\n" % PORT)
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=3 * STALL_SECONDS + 10)
+        self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package and no partial file")
+        self.app.close()
+        self.assertEqual(self.new_reports(), [6])
+
+    def test_a_statistics_server_that_never_answers_holds_the_exit_five_seconds_at_most(self):
+        self.hang("lua/common/data_report_to_appsvr")
+        shutil.rmtree(self.in_game("Cross"))
+        self.app.start()
+        self.app.click(ui.REPAIR)  # no game folder: an outcome to report
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.click(ui.CLOSE_BUTTON)
+        self.assertTrue(ui.wait_until(self.app.window_gone, 5, 0.05))
+        gone = time.time()
+        self.assertEqual(self.app.wait_exit(), 0)
+        self.assertLess(time.time() - gone, 7.0, "the report gives up after 5 s")
+        self.assertEqual(self.new_reports(), [2], "the report was sent")
+
+    def test_text_fits_its_boxes_at_120_and_144_dpi(self):
+        self.app.start()
+        self.app.click((300, 60))
+        reference = self.snapshot("96dpi")
+        self.app.close(ui.CLOSE_GLYPH)
+        self.addCleanup(ui.set_dpi, 96)
+        for dpi in (120, 144):
+            ui.set_dpi(dpi)
+            self.app = ui.App(os.path.join(BUILD, "LumoraRepair.exe")).start()
+            self.app.click((300, 60))
+            self.assert_shows(reference, "%ddpi" % dpi)
+            self.app.close(ui.CLOSE_GLYPH)
+
+
+def stall_seconds(build):
+    """The stall time-out the program under test was built with."""
+    with open(os.path.join(build, "generated", "BuildSettings.h"), encoding="utf-8") as header:
+        for line in header:
+            if line.startswith("#define VNK_STALL_TIMEOUT_MS"):
+                return int(line.split()[2]) / 1000.0
+    raise RuntimeError("no VNK_STALL_TIMEOUT_MS in the build settings")
+
 
 if __name__ == "__main__":
     BUILD, WWW = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     PORT = int(sys.argv[3])
     TESTS = os.path.abspath(sys.argv[4])
+    ui.TOOL = os.path.join(TESTS, "vnk_window.exe")
+    STALL_SECONDS = stall_seconds(BUILD)
     SHOTS = sys.argv[5] if len(sys.argv) > 5 else None
     if SHOTS:
         os.makedirs(SHOTS, exist_ok=True)
