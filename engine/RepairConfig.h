@@ -10,4 +10,5 @@ struct RepairConfig {
     std::wstring tips;                      // "tips": a notice shown instead of repairing
     std::vector<std::wstring> processNames; // "process_0".."process_N-1"
     int32_t fileSize = 0;                   // "filesize": expected package size in bytes
+    std::wstring signature;                 // "signature": base64 signature of the package, if any
 };

@@ -120,6 +120,16 @@ void RepairEngine::RunPackageWorker()
     }
     PostClosingEvent(PackageDownloaded);
 
+    // Anyone on the way may have served the package: unless it is signed with
+    // the built-in key, nothing of it is unpacked, as for a damaged package.
+    if (!packageKey.empty() && !VerifyPackageSignature(archivePath, config.signature, packageKey)) {
+        if (!CancelRequested()) {
+            PostClosingEvent(ExtractionFailed);
+        }
+        DeleteFileW(archivePath.c_str());
+        return;
+    }
+
     const int result = ExtractArchive(archivePath, installFolder, [this](int32_t entry, int32_t count) {
         if (CancelRequested()) {
             return false;

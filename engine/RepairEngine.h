@@ -2,6 +2,7 @@
 // game folder, the remote configuration and the single worker-thread slot.
 #pragma once
 
+#include "PackageSignature.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
 
@@ -52,6 +53,9 @@ public:
     std::wstring installFolder;
     RepairConfig config;
     HANDLE workerThread = nullptr;
+    // The PEM key that packages must be signed with: the one built into the
+    // program, if any. Empty: packages are unpacked unchecked.
+    std::string packageKey = BuiltInPackageKey();
 
     // How every event is posted; tests put a full message queue in its place.
     BOOL(WINAPI* postMessage)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;

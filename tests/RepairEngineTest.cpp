@@ -33,6 +33,8 @@ protected:
         engine.notifyWindow = nullptr;
         engine.cancelRequested = false;
         engine.postMessage = PostMessageW;
+        engine.packageKey.clear();
+        engine.config.signature.clear();
     }
 
     // Runs the configuration worker; returns the events it posted.
@@ -297,6 +299,43 @@ TEST_F(RepairEngineTest, AClosingEventIsGivenUpWhenTheWindowIsGone)
         << "the worker keeps trying while the window exists";
     other.Destroy();
     EXPECT_EQ(WaitForSingleObject(engine.workerThread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// With a key built in, a package is unpacked only when its signature is right;
+// otherwise the run ends as for a damaged package, with nothing written.
+TEST_F(RepairEngineTest, WithAPackageKeyOnlyAPackageSignedWithItIsUnpacked)
+{
+    const std::wstring keys = std::wstring(VNK_TEST_DATA) + L"\\keys\\";
+    const std::string package = ReadAll(std::wstring(VNK_TEST_DATA) + L"\\package.7z");
+    std::string changed = package;
+    changed[changed.size() / 2] ^= 0x01;
+    ServeFile("packages/signed.7z", package);
+    ServeFile("packages/changed.7z", changed);
+    engine.packageKey = ReadAll(keys + L"rsa2048.pub.pem");
+    const std::wstring good = Widen(ReadAll(keys + L"package.rsa2048.sig"));
+    const std::wstring other = Widen(ReadAll(keys + L"package.other.sig"));
+    struct Case {
+        const char* what;
+        const wchar_t* path;
+        std::wstring signature;
+        uint32_t closing;
+    };
+    for (const Case& c : {Case{"signed", L"/packages/signed.7z", good, ExtractionSucceeded},
+                          Case{"changed after signing", L"/packages/changed.7z", good, ExtractionFailed},
+                          Case{"no signature", L"/packages/signed.7z", L"", ExtractionFailed},
+                          Case{"signed by another key", L"/packages/signed.7z", other, ExtractionFailed}}) {
+        SCOPED_TRACE(c.what);
+        window.events.clear();
+        ScratchFolder game;
+        engine.config.signature = c.signature;
+        RunPackageWorker(TestUrl(c.path), game.Path());
+        const std::vector<uint32_t> codes = window.Codes();
+        ASSERT_GE(codes.size(), 2u);
+        EXPECT_EQ(codes[codes.size() - 2], c.closing == ExtractionSucceeded ? ExtractionProgress : PackageDownloaded);
+        EXPECT_EQ(codes.back(), c.closing);
+        EXPECT_EQ(FolderExists(game / L"Cross"), c.closing == ExtractionSucceeded);
+        EXPECT_FALSE(FileExists(game / L"cross_new.zip")) << "the archive is deleted either way";
+    }
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+#include "PackageSignature.h"
+
+#include "CryptHandles.h"
+#include "ScopedHandle.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr DWORD kReadChunk = 64 * 1024;
+
+bool ImportPublicKey(const CryptProvider& provider, const std::string& pem, CryptKey& key)
+{
+    DWORD derSize = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &derSize, nullptr, nullptr) ||
+        derSize == 0) {
+        return false;
+    }
+    std::vector<BYTE> der(derSize);
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                              &derSize, nullptr, nullptr)) {
+        return false;
+    }
+    LocalMemory<CERT_PUBLIC_KEY_INFO> info;
+    DWORD infoSize = 0;
+    if (!CryptDecodeObjectEx(kEncoding, X509_PUBLIC_KEY_INFO, der.data(), derSize, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             info.Receive(), &infoSize)) {
+        return false;
+    }
+    return CryptImportPublicKeyInfo(provider.Get(), kEncoding, info.Get(), key.Receive()) != FALSE;
+}
+
+// Plain base64 and nothing else: groups of four, "=" only as the padding at
+// the end. The system's decoder is more lenient (it stops at the padding).
+bool IsStrictBase64(const std::wstring& text)
+{
+    if (text.empty() || text.size() % 4 != 0) {
+        return false;
+    }
+    const size_t padding = text.size() - text.find_last_not_of(L'=') - 1;
+    if (padding > 2) {
+        return false;
+    }
+    for (size_t i = 0; i < text.size() - padding; ++i) {
+        const wchar_t c = text[i];
+        const bool digit = (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') ||
+                           c == L'+' || c == L'/';
+        if (!digit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The signature's bytes in the order CryptoAPI reads them: least significant
+// first, the reverse of what openssl writes. Empty when it isn't base64 of a
+// signature of `size` bytes.
+std::vector<BYTE> DecodeSignature(const std::wstring& base64, DWORD size)
+{
+    DWORD decoded = 0;
+    if (!IsStrictBase64(base64) ||
+        !CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr,
+                              &decoded, nullptr, nullptr) ||
+        decoded != size) {
+        return {};
+    }
+    std::vector<BYTE> signature(decoded);
+    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
+                              signature.data(), &decoded, nullptr, nullptr) ||
+        decoded != size) {
+        return {};
+    }
+    std::reverse(signature.begin(), signature.end());
+    return signature;
+}
+
+bool HashFile(const std::wstring& path, const CryptHash& hash)
+{
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid()) {
+        return false;
+    }
+    std::vector<BYTE> buffer(kReadChunk);
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file.Get(), buffer.data(), kReadChunk, &count, nullptr)) {
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        if (!CryptHashData(hash.Get(), buffer.data(), count, 0)) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool VerifyPackageSignature(const std::wstring& packagePath, const std::wstring& signatureBase64,
+                            const std::string& publicKeyPem)
+{
+    // The default provider of this type does SHA-256 with RSA on every Windows
+    // from XP SP3 on; its name differs between versions, so none is given.
+    CryptProvider provider;
+    CryptKey key;
+    if (!provider.Acquire(PROV_RSA_AES) || !ImportPublicKey(provider, publicKeyPem, key)) {
+        return false;
+    }
+    DWORD keyBits = 0;
+    DWORD size = sizeof(keyBits);
+    if (!CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&keyBits), &size, 0)) {
+        return false;
+    }
+    const std::vector<BYTE> signature = DecodeSignature(signatureBase64, keyBits / 8);
+    if (signature.empty()) {
+        return false;
+    }
+    CryptHash hash;
+    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) || !HashFile(packagePath, hash)) {
+        return false;
+    }
+    return CryptVerifySignatureW(hash.Get(), signature.data(), static_cast<DWORD>(signature.size()), key.Get(),
+                                 nullptr, 0) != FALSE;
+}
+
+std::string BuiltInPackageKey()
+{
+    HMODULE program = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(program, L"VNK_PACKAGE_KEY", RT_RCDATA);
+    if (found == nullptr) {
+        return {};
+    }
+    HGLOBAL loaded = LoadResource(program, found);
+    const char* data = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (data == nullptr) {
+        return {};
+    }
+    return std::string(data, SizeofResource(program, found));
+}
