@@ -12,7 +12,6 @@ import time
 WINE = os.environ.get("VNK_WINE", "/usr/lib/wine/wine64")
 TOOL = None  # tests/support/WindowTool.cpp, built as vnk_window.exe; set by the runner
 TITLE = "Lumora修复工具"
-CLASS = "lumorarepair.exe"
 
 # Client coordinates of the main window and of the dialogs over it.
 REPAIR = (224, 233)
@@ -76,6 +75,7 @@ class App:
 
     def __init__(self, exe):
         self.exe = exe
+        self.window_class = os.path.basename(exe).lower()  # wine names X window classes after the program
         self.process = None
         self.window = None
         self.origin = (0, 0)
@@ -93,7 +93,7 @@ class App:
         return self
 
     def visible_windows(self):
-        return len(xdotool("search", "--onlyvisible", "--class", CLASS).split())
+        return len(xdotool("search", "--onlyvisible", "--class", self.window_class).split())
 
     def click(self, point, offset=(0, 0)):
         x = self.origin[0] + offset[0] + point[0]

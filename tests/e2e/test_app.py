@@ -13,6 +13,8 @@ sys.path.insert(0, os.path.dirname(__file__))
 import app_driver as ui  # noqa: E402
 
 BUILD = WWW = TESTS = SHOTS = None
+PUBLISH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish-package")
+SIGNING_KEY = os.environ.get("VNK_TEST_SIGNING_KEY")  # the private half of LumoraRepairSigned's key
 STALL_SECONDS = None  # the build's stall time-out (VNK_STALL_TIMEOUT_MS)
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
 PACKAGE = {
@@ -332,6 +334,69 @@ class AppTest(unittest.TestCase):
             self.app.click((300, 60))
             self.assert_shows(reference, "%ddpi" % dpi)
             self.app.close(ui.CLOSE_GLYPH)
+
+    # Signed packages: LumoraRepairSigned.exe is built with the public half of
+    # SIGNING_KEY; packages are published with tools/publish-package.
+    def publish(self, tree, *options, serve=True):
+        """Publishes `tree`; serves the package and its configuration file unless told not to."""
+        source, output = self.game + "-source", self.game + ("-published" if serve else "-aside")
+        for folder in (source, output):
+            shutil.rmtree(folder, ignore_errors=True)
+        for relative, data in tree.items():
+            path = os.path.join(source, relative)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        subprocess.run([sys.executable, PUBLISH, source, output, "--url",
+                        "http://127.0.0.1:%d/packages/published.7z" % PORT, *options], check=True,
+                       capture_output=True)
+        if serve:
+            shutil.copy(os.path.join(output, "cross.7z"), served("packages/published.7z"))
+            shutil.copy(os.path.join(output, "vnk_cross_repair.ini"), served(CONFIG))
+        return os.path.join(output, "cross.7z")
+
+    def repair_with(self, program):
+        """Runs one repair with `program` and answers its closing dialog; returns the reports."""
+        self.app.kill()
+        self.app = ui.App(os.path.join(BUILD, program)).start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        return self.new_reports()
+
+    def assert_game_folder_untouched(self):
+        self.assertEqual(os.listdir(self.game), ["Cross"], "no package and no partial file")
+        self.assertEqual(os.listdir(self.in_game("Cross")), ["old.txt"])
+
+    def test_a_package_published_with_the_key_repairs(self):
+        self.publish(PACKAGE, "--private-key", SIGNING_KEY)
+        self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [8])
+        with open(self.in_game("Cross", "res", "说明.txt"), "rb") as f:
+            self.assertEqual(f.read(), PACKAGE["Cross/res/说明.txt"])
+        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")))
+
+    def test_packages_not_signed_with_the_built_in_key_are_refused(self):
+        evil = {"Cross/CrossApp.dll": b"MZ not the real one", "Cross/evil.txt": b"evil"}
+        other_key = os.path.join(os.path.dirname(self.game), "other-key.pem")
+        subprocess.run(["openssl", "genrsa", "-out", other_key, "2048"], check=True, capture_output=True)
+        cases = {
+            "changed after signing": lambda: (
+                self.publish(PACKAGE, "--private-key", SIGNING_KEY),
+                shutil.copy(self.publish(evil, serve=False), served("packages/published.7z"))),
+            "no signature": lambda: self.publish(evil),
+            "signed by another key": lambda: self.publish(evil, "--private-key", other_key),
+        }
+        for what, prepare in cases.items():
+            with self.subTest(what):
+                self.reports_before = len(reports())
+                prepare()
+                self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [7])
+                self.assert_game_folder_untouched()
+
+    def test_a_program_without_a_key_repairs_an_unsigned_published_package(self):
+        self.publish(PACKAGE)
+        self.assertEqual(self.repair_with("LumoraRepair.exe"), [8])
+        self.assertTrue(os.path.exists(self.in_game("Cross", "CrossApp.dll")))
 
 
 def stall_seconds(build):

@@ -1,0 +1,122 @@
+"""tools/publish-package: what it publishes, and what it refuses.
+
+python3 publish_package_test.py   (needs 7zz and openssl)"""
+import base64
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "publish-package")
+
+
+def ini_values(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    assert raw.startswith(b"\xff\xfe"), "UTF-16 with its byte-order mark"
+    lines = raw[2:].decode("utf-16-le").split("\r\n")
+    assert lines[0] == "[General]"
+    return dict(line.split("=", 1) for line in lines[1:] if line)
+
+
+class PublishPackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.mkdtemp(prefix="vnk-publish-keys-")
+        for name, bits in (("key", 2048), ("small", 1024)):
+            subprocess.run(["openssl", "genrsa", "-out", os.path.join(cls.keys, name + ".pem"), str(bits)],
+                           check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.keys)
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vnk-publish-")
+        self.source = os.path.join(self.work, "source")
+        self.output = os.path.join(self.work, "out")
+        self.write("Cross/CrossApp.dll", os.urandom(5000))
+        self.write("Cross/res/说明.txt", "社区组件".encode("utf-8"))
+        os.makedirs(os.path.join(self.source, "Cross", "logs"))
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def write(self, relative, data=b"x"):
+        path = os.path.join(self.source, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def publish(self, *options):
+        return subprocess.run([sys.executable, TOOL, self.source, self.output, "--url",
+                               "http://127.0.0.1:8080/packages/cross.7z", *options], capture_output=True, text=True)
+
+    def assert_refused(self, naming, *options):
+        result = self.publish(*options)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(naming, result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.output, "cross.7z")), "nothing is published")
+
+    def test_publishes_a_package_and_the_configuration_that_announces_it(self):
+        result = self.publish("--tips", "服务器维护中", "--process", "Varnok.exe", "--process", "Lobby.exe")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        package = os.path.join(self.output, "cross.7z")
+        values = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))
+        self.assertEqual(values, {"url": "http://127.0.0.1:8080/packages/cross.7z",
+                                  "filesize": str(os.path.getsize(package)), "tips": "服务器维护中",
+                                  "processcount": "2", "process_0": "Varnok.exe", "process_1": "Lobby.exe"})
+        listing = subprocess.run(["7zz", "l", "-slt", package], capture_output=True, text=True, check=True).stdout
+        paths = sorted(line[7:] for line in listing.splitlines() if line.startswith("Path = Cross"))
+        self.assertEqual(paths, ["Cross", "Cross/CrossApp.dll", "Cross/logs", "Cross/res", "Cross/res/说明.txt"])
+        self.assertIn("LZMA2", listing)
+
+    def test_a_private_key_signs_the_package_as_openssl_checks_it(self):
+        key = os.path.join(self.keys, "key.pem")
+        self.assertEqual(self.publish("--private-key", key).returncode, 0)
+        signature = os.path.join(self.work, "signature")
+        with open(signature, "wb") as f:
+            f.write(base64.b64decode(ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))["signature"]))
+        public = os.path.join(self.work, "public.pem")
+        subprocess.run(["openssl", "rsa", "-in", key, "-pubout", "-out", public], check=True, capture_output=True)
+        check = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", signature,
+                                os.path.join(self.output, "cross.7z")], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+    def test_refuses_names_the_program_refuses_or_windows_cannot_hold(self):
+        for name, naming in (("Cross/a:b.txt", "a:b.txt"), ("Cross/.../x", "..."), ("Cross/CON.txt", "CON.txt"),
+                             ("Cross/com\u00b9.log", "com\u00b9.log"), ("Cross/sub/CONIN$", "CONIN$"),
+                             ("Cross/lpt3", "lpt3"), ("Cross/trailing.", "trailing."),
+                             ("Cross/back\\slash", "back\\slash"), ("Cross/q?.txt", "q?.txt")):
+            with self.subTest(name=name):
+                self.write(name)
+                self.assert_refused(naming)
+                top = os.path.join(self.source, "Cross", name.split("/")[1])
+                shutil.rmtree(top) if os.path.isdir(top) else os.remove(top)
+
+    def test_refuses_links_long_paths_and_a_source_without_cross(self):
+        os.symlink("/etc/hostname", os.path.join(self.source, "Cross", "link"))
+        self.assert_refused("Cross/link: a symbolic link")
+        os.remove(os.path.join(self.source, "Cross", "link"))
+        deep = "Cross/" + "/".join(["d" * 40] * 4)
+        self.write(deep)
+        self.assert_refused("characters")
+        self.assertEqual(self.publish("--max-game-folder", "60").returncode, 0, "fits a shorter game folder")
+        shutil.rmtree(os.path.join(self.source, "Cross"))
+        os.remove(os.path.join(self.output, "cross.7z"))
+        self.assert_refused("no Cross folder")
+
+    def test_refuses_values_the_configuration_cannot_carry_and_unfit_keys(self):
+        self.assert_refused("--tips", "--tips", "two\nlines")
+        self.assert_refused("--process", "--process", "Bin\\Game.exe")
+        self.assert_refused("1024 bits", "--private-key", os.path.join(self.keys, "small.pem"))
+        result = subprocess.run([sys.executable, TOOL, self.source, self.output, "--url", "ftp://x/y.7z"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("--url", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
