@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Benchmark: the time the package signature check adds, for a ~100 MB package
+# signed with openssl (2048 and 4096-bit keys), checked by bench_signature.exe;
+# for the win64 build under wine64 and the shipped 32-bit build under 32-bit
+# wine. `sha256sum` of the same file is printed for scale.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+size_mb=${1:-100}
+. scripts/wine-env.sh
+cmake --preset win64 >/dev/null && cmake --build --preset win64 --target bench_signature >/dev/null
+cmake --preset win32 >/dev/null && cmake --build --preset win32 --target bench_signature >/dev/null
+
+work=$(mktemp -d /tmp/vnk-bench-signature.XXXXXX)
+cleanup() { vnk_wine_stop; rm -rf "$work"; }
+trap cleanup EXIT
+
+head -c "$((size_mb * 1024 * 1024))" /dev/urandom > "$work/package.7z"
+for bits in 2048 4096; do
+  openssl genrsa -out "$work/key$bits.pem" "$bits" 2>/dev/null
+  openssl rsa -in "$work/key$bits.pem" -pubout -out "$work/key$bits.pub.pem" 2>/dev/null
+  openssl dgst -sha256 -sign "$work/key$bits.pem" "$work/package.7z" | base64 -w0 > "$work/key$bits.sig"
+done
+sha_s=$( { /usr/bin/time -f %e sha256sum "$work/package.7z" >/dev/null; } 2>&1 )
+win() { echo "Z:${1//\//\\}"; }
+
+bench() {  # arch build-dir prefix
+  vnk_wine_prefix "$3" "$1"
+  vnk_wineserver_start
+  echo "== $1 build, $size_mb MB"
+  for bits in 2048 4096; do
+    echo "-- $bits-bit key"
+    "$VNK_WINE" "$2/tools/bench_signature.exe" "$(win "$work/package.7z")" "$(win "$work/key$bits.sig")" \
+      "$(win "$work/key$bits.pub.pem")" | tr -d '\r'
+  done
+  echo "sha256sum_seconds: $sha_s"
+  vnk_wineserver_stop
+}
+
+bench win64 build/win64 "$root/build/win64/wineprefix"
+if vnk_wine32_available; then
+  bench win32 build/win32 "$root/build/win32/wineprefix"
+else
+  echo "bench-signature: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
+fi
