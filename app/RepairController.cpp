@@ -1,6 +1,7 @@
 #include "RepairController.h"
 
 #include "AppState.h"
+#include "DiagnosticsLog.h"
 #include "MessageDialogs.h"
 #include "RepairEngine.h"
 
@@ -22,6 +23,19 @@ const wchar_t kBrowseTitle[] = L"请选择\"Varnok\"安装路径";
 
 // Status texts are formatted into buffers of this many characters.
 constexpr size_t kStatusChars = 64;
+
+// The outcome codes in the log's words.
+std::wstring OutcomeName(int32_t outcome)
+{
+    switch (outcome) {
+    case 3: return L"the configuration could not be downloaded";
+    case 4: return L"the configuration is not usable";
+    case 6: return L"the package could not be downloaded";
+    case 7: return L"the package could not be unpacked";
+    case 8: return L"repair complete";
+    default: return L"";
+    }
+}
 
 }  // namespace
 
@@ -57,6 +71,7 @@ void RepairController::Unlock()
 
 void RepairController::EndRun(COLORREF color, const wchar_t* text, int32_t outcome)
 {
+    Log(L"outcome: status " + Num(static_cast<uint32_t>(outcome)) + L", " + OutcomeName(outcome));
     SetStatus(color, text);
     ShowInfoDialog(ui_.host->hwnd, text);
     Unlock();
@@ -100,17 +115,21 @@ void RepairController::OnBrowseClicked()
     if (!converted || path[0] == L'\0' || ui_.folderEdit->editHwnd == nullptr) {
         return;
     }
+    Log(L"game folder chosen by browsing: " + std::wstring(path));
     SetWindowTextW(ui_.folderEdit->editHwnd, path);  // validated only by Repair
 }
 
 void RepairController::OnRepairClicked()
 {
     RepairEngine& engine = RepairEngine::Instance();
-    if (!engine.IsInstallFolder(FolderText())) {
+    const std::wstring folder = FolderText();
+    if (!engine.IsInstallFolder(folder)) {
+        Log(L"outcome: status 2, no Cross folder in \"" + folder + L"\"");
         ShowInfoDialog(ui_.host->hwnd, kFolderRejected);
         StatusCode = 2;
         return;
     }
+    Log(L"repair started for " + folder);
     StatusCode = 1;
     engine.StartConfigWorker(ui_.host->hwnd);
     Lock();
@@ -135,6 +154,7 @@ void RepairController::OnConfigLoaded()
     RepairEngine& engine = RepairEngine::Instance();
     const std::wstring tips = engine.config.tips;
     if (!tips.empty()) {
+        Log(L"the configuration's notice is shown instead of a repair");
         ShowInfoDialog(ui_.host->hwnd, tips);
         Unlock();
         return;
@@ -150,9 +170,11 @@ void RepairController::OnConfigLoaded()
         StatusCode = 5;
         SetStatus(kStatusRed, L"检测到程序没有退出");
         if (ShowProcessDialog(ui_.host->hwnd, process) != 1) {
+            Log(L"outcome: status 5, the player cancelled while " + process + L" runs");
             Unlock();
             return;
         }
+        Log(L"the player asked to check the programs again");
     }
 }
 

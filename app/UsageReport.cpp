@@ -2,6 +2,7 @@
 
 #include "AppState.h"
 #include "BuildSettings.h"
+#include "DiagnosticsLog.h"
 #include "HttpGet.h"
 
 #include <windows.h>
@@ -40,10 +41,13 @@ void SendUsageReport()
     auto* url = new std::wstring(UsageReportUrl(StatusCode));
     HANDLE thread = CreateThread(nullptr, 0, ReportThreadProc, url, 0, nullptr);
     if (thread == nullptr) {
+        Log(L"usage report not sent: no thread: " + ErrorText(GetLastError()));
         delete url;
         return;
     }
-    WaitForSingleObject(thread, kReportTimeoutMs);
+    if (WaitForSingleObject(thread, kReportTimeoutMs) != WAIT_OBJECT_0) {
+        Log(L"usage report: no answer within 5 s, the program ends without it");
+    }
     CloseHandle(thread);
 }
 
@@ -52,6 +56,7 @@ void SendReportRequest(const std::wstring& url)
     const HttpGet get(url.c_str(), kReportTimeoutMs);
     const InternetHandle& request = get.Request();
     if (!request) {
+        Log(L"usage report not sent: " + ErrorText(get.Error()));
         return;
     }
     // The answer means nothing to us, but is read to its end before we go.
@@ -59,4 +64,5 @@ void SendReportRequest(const std::wstring& url)
     DWORD count = 0;
     while (InternetReadFile(request.Get(), buffer, sizeof(buffer), &count) && count != 0) {
     }
+    Log(L"usage report sent: " + url + L", HTTP " + Num(get.Status()));
 }

@@ -1,6 +1,7 @@
 #include "RepairEngine.h"
 
 #include "AsciiCase.h"
+#include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
 
 #include <psapi.h>
@@ -55,10 +56,10 @@ bool ProcessImagePath(DWORD processId, std::wstring& path)
 
 // A listed program blocks when it runs from `folder` - a plain prefix test on the
 // path, as typed - or when we can't see where it runs from.
-bool RunsFromFolder(DWORD processId, const std::wstring& folder)
+bool RunsFromFolder(DWORD processId, const std::wstring& folder, std::wstring& path)
 {
-    std::wstring path;
     if (!ProcessImagePath(processId, path)) {
+        path = L"(path unreadable: " + ErrorText(GetLastError()) + L")";
         return true;
     }
     return path.size() >= folder.size() && EqualAsciiNoCase(path.c_str(), folder.c_str(), folder.size());
@@ -69,31 +70,40 @@ bool RunsFromFolder(DWORD processId, const std::wstring& folder)
 bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name)
 {
     if (config.processNames.empty()) {
+        Log(L"process check: no programs listed");
         return true;
     }
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.IsValid()) {
+        Log(L"process check: no process list: " + ErrorText(GetLastError()));
         return true;
     }
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);  // 556 in the 32-bit build, 568 in the 64-bit one
     if (!Process32FirstW(snapshot.Get(), &entry)) {
+        Log(L"process check: no process list: " + ErrorText(GetLastError()));
         return true;
     }
 
     bool nothingBlocks = true;
     do {
         bool blocks = false;
+        std::wstring path;
         for (const std::wstring& listed : config.processNames) {
-            if (SameAsciiNoCase(listed, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder)) {
+            if (SameAsciiNoCase(listed, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder, path)) {
                 blocks = true;
                 break;
             }
         }
         if (blocks) {
+            Log(L"process check: " + std::wstring(entry.szExeFile) + L" (process " + Num(entry.th32ProcessID) +
+                L") runs from the game folder: " + path);
             name = entry.szExeFile;  // the last blocking process in snapshot order wins
             nothingBlocks = false;
         }
     } while (Process32NextW(snapshot.Get(), &entry));
+    if (nothingBlocks) {
+        Log(L"process check: no listed program runs from the game folder");
+    }
     return nothingBlocks;
 }

@@ -1,6 +1,7 @@
 #include "ExtractArchive.h"
 
 #include "AsciiCase.h"
+#include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "ScopedHandle.h"
 
@@ -105,6 +106,17 @@ private:
     size_t capacity_ = 0;
 };
 
+// The LZMA SDK's result, named for the log.
+std::wstring SdkResult(SRes res)
+{
+    static const wchar_t* const kNames[] = {
+        L"ok", L"data error", L"out of memory", L"CRC error", L"unsupported method", L"bad parameter",
+        L"archive cut short", L"output full", L"read error", L"write error", L"progress", L"failure",
+        L"thread error", L"", L"", L"", L"damaged archive", L"not a 7z archive"};
+    const bool known = res >= 0 && res < static_cast<SRes>(sizeof(kNames) / sizeof(kNames[0])) && kNames[res][0];
+    return L"LZMA SDK result " + Num(static_cast<uint64_t>(res)) + (known ? L" (" + std::wstring(kNames[res]) + L")" : L"");
+}
+
 UInt32 WindowsPartOf(UInt32 attributes)
 {
     return (attributes & kUnixExtension) != 0 ? (attributes & 0x7FFF) : attributes;
@@ -162,18 +174,21 @@ bool WriteFileEntry(const std::wstring& target, const Byte* data, size_t size)
     File_Construct(&out);
     out.handle = CreateStagingFile(target, staged);
     if (out.handle == INVALID_HANDLE_VALUE) {
+        Log(L"can't create " + staged + L" for " + target + L": " + ErrorText(GetLastError()));
         return false;
     }
     size_t written = size;
     const WRes writeResult = File_Write(&out, data, &written);  // in pieces of at most 4 MiB
     const WRes closeResult = File_Close(&out);
     if (writeResult != 0 || written != size || closeResult != 0) {
+        Log(L"can't write " + staged + L": " + ErrorText(writeResult != 0 ? writeResult : closeResult));
         DeleteFileW(staged.c_str());
         return false;
     }
     // A read-only file left by an earlier package would block every later repair.
     ClearReadOnly(target);
     if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        Log(L"can't replace " + target + L": " + ErrorText(GetLastError()));
         DeleteFileW(staged.c_str());
         return false;
     }
@@ -185,24 +200,29 @@ bool WriteFileEntry(const std::wstring& target, const Byte* data, size_t size)
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
                    const ExtractProgressFn& progress)
 {
+    const DWORD start = GetTickCount();
     ScopedHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!archive.IsValid()) {
+        Log(L"can't open " + archivePath + L": " + ErrorText(GetLastError()));
         return kExtractCannotOpen;
     }
 
     ArchiveReader reader(archive.Get());
     const SRes opened = reader.Open();
     if (opened != SZ_OK) {
+        Log(archivePath + L": " + SdkResult(opened));
         return opened;
     }
 
     NameBuffer nameBuffer;
     const UInt32 count = reader.EntryCount();
+    Log(L"extracting " + Num(count) + L" entries of " + archivePath + L" into " + destination);
     for (UInt32 i = 0; i < count; ++i) {
         const bool isFolder = reader.IsFolder(i);
         const size_t nameLength = reader.NameLength(i);  // with the terminating zero
         if (!nameBuffer.Reserve(nameLength)) {
+            Log(L"no memory for the name of entry " + Num(i + 1));
             return kExtractNoMemory;
         }
         reader.CopyName(i, nameBuffer.Data());
@@ -211,7 +231,12 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
 
         // Refused before anything of the entry is decoded or written.
         std::wstring path;
-        if (!IsSafeEntryName(name) || !JoinOutputPath(destination, name, path)) {
+        if (!IsSafeEntryName(name)) {
+            Log(L"refused entry name: " + name);
+            return kExtractOutputFailed;
+        }
+        if (!JoinOutputPath(destination, name, path)) {
+            Log(L"entry path too long: " + destination + L"\\" + name);
             return kExtractOutputFailed;
         }
 
@@ -220,6 +245,7 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
         if (!isFolder) {
             const SRes res = reader.Extract(i, data, size);
             if (res != SZ_OK) {
+                Log(L"entry " + name + L": " + SdkResult(res));
                 return res;
             }
         }
@@ -237,8 +263,10 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
         }
 
         if (!progress(static_cast<int32_t>(i + 1), static_cast<int32_t>(count))) {
+            Log(L"extraction stopped after entry " + Num(i + 1) + L" of " + Num(count));
             return kExtractOutputFailed;
         }
     }
+    Log(L"extracted " + Num(count) + L" entries in " + Num(GetTickCount() - start) + L" ms");
     return kExtractOk;
 }

@@ -50,16 +50,19 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
 {
     UrlParts parts;
     if (!SplitUrl(url, parts)) {
+        error_ = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
         return;
     }
     // No agent string and the system's proxy settings, as the maker's servers expect.
     session_ = InternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_) {
+        error_ = GetLastError();
         return;
     }
     connection_ = InternetHandle(InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
                                                   INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) {
+        error_ = GetLastError();
         return;
     }
     const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (parts.secure ? INTERNET_FLAG_SECURE : 0);
@@ -69,6 +72,7 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
     InternetHandle request(HttpOpenRequestW(connection_.Get(), L"GET", parts.object.c_str(), nullptr, nullptr,
                                             acceptTypes, flags, 0));
     if (!request) {
+        error_ = GetLastError();
         return;
     }
     // Set on the request before it is sent, the time-outs also bound the wait
@@ -80,6 +84,7 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
     }
     // Redirects are followed, as for any request of WinINet's.
     if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
+        error_ = GetLastError();
         return;
     }
     request_ = std::move(request);

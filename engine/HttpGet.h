@@ -22,6 +22,9 @@ public:
     // The request whose body can be read; empty when any step failed.
     const InternetHandle& Request() const { return request_; }
 
+    // The system's code of the step that failed, when Request() is empty.
+    DWORD Error() const { return error_; }
+
     // The HTTP status of the answer, or 0 when there is none.
     DWORD Status() const;
 
@@ -33,4 +36,5 @@ private:
     InternetHandle session_;
     InternetHandle connection_;
     InternetHandle request_;
+    DWORD error_ = 0;
 };

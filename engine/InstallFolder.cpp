@@ -1,5 +1,6 @@
 #include "RepairEngine.h"
 
+#include "DiagnosticsLog.h"
 #include "RegistryKey.h"
 
 #include <objbase.h>
@@ -74,21 +75,28 @@ bool RepairEngine::FindInstallFolder(std::wstring& folder)
     {
         RegistryKey key(HKEY_CURRENT_USER, L"Software\\Qelvan\\VNK", true);
         std::wstring value;
-        if (key.QueryString(L"InstallPath", value) && !value.empty() && IsInstallFolder(value)) {
-            folder = value;
-            return true;
+        if (key.QueryString(L"InstallPath", value) && !value.empty()) {
+            if (IsInstallFolder(value)) {
+                Log(L"game folder from the registry value InstallPath: " + value);
+                folder = value;
+                return true;
+            }
+            Log(L"the registry value InstallPath is no game folder: " + value);
         }
     }
     std::wstring fromShortcut;
     if (FolderFromDesktopShortcut(fromShortcut) && IsInstallFolder(fromShortcut)) {
+        Log(L"game folder from the desktop shortcut Varnok.lnk: " + fromShortcut);
         folder = fromShortcut;
         return true;
     }
     for (const wchar_t* candidate : kDefaultFolders) {
         if (IsInstallFolder(candidate)) {
+            Log(L"game folder from a default folder: " + std::wstring(candidate));
             folder = candidate;
             return true;
         }
     }
+    Log(L"no game folder found");
     return false;
 }

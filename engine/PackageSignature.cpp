@@ -1,6 +1,7 @@
 #include "PackageSignature.h"
 
 #include "CryptHandles.h"
+#include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
 
 #include <algorithm>
@@ -109,23 +110,36 @@ bool VerifyPackageSignature(const std::wstring& packagePath, const std::wstring&
     CryptProvider provider;
     CryptKey key;
     if (!provider.Acquire(PROV_RSA_AES) || !ImportPublicKey(provider, publicKeyPem, key)) {
+        Log(L"signature: the package key can't be used: " + ErrorText(GetLastError()));
         return false;
     }
     DWORD keyBits = 0;
     DWORD size = sizeof(keyBits);
     if (!CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&keyBits), &size, 0)) {
+        Log(L"signature: the package key can't be used: " + ErrorText(GetLastError()));
+        return false;
+    }
+    if (signatureBase64.empty()) {
+        Log(L"signature: the configuration carries none");
         return false;
     }
     const std::vector<BYTE> signature = DecodeSignature(signatureBase64, keyBits / 8);
     if (signature.empty()) {
+        Log(L"signature: not the base64 of a " + Num(keyBits / 8) + L"-byte signature");
         return false;
     }
     CryptHash hash;
     if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) || !HashFile(packagePath, hash)) {
+        Log(L"signature: can't read " + packagePath + L": " + ErrorText(GetLastError()));
         return false;
     }
-    return CryptVerifySignatureW(hash.Get(), signature.data(), static_cast<DWORD>(signature.size()), key.Get(),
-                                 nullptr, 0) != FALSE;
+    if (!CryptVerifySignatureW(hash.Get(), signature.data(), static_cast<DWORD>(signature.size()), key.Get(),
+                               nullptr, 0)) {
+        Log(L"signature: does not match the package (" + ErrorText(GetLastError()) + L")");
+        return false;
+    }
+    Log(L"signature: verified with the " + Num(keyBits) + L"-bit package key");
+    return true;
 }
 
 std::string BuiltInPackageKey()

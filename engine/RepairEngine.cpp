@@ -1,6 +1,7 @@
 #include "RepairEngine.h"
 
 #include "BuildSettings.h"
+#include "DiagnosticsLog.h"
 #include "DownloadFile.h"
 #include "ExtractArchive.h"
 
@@ -87,12 +88,30 @@ void RepairEngine::RunConfigWorker()
         PostClosingEvent(ConfigDownloadFailed);
         return;
     }
-    PostClosingEvent(LoadConfig(iniPath) ? ConfigLoaded : ConfigParseFailed);
+    const bool loaded = LoadConfig(iniPath);
+    LogConfig(loaded);
+    PostClosingEvent(loaded ? ConfigLoaded : ConfigParseFailed);
+}
+
+void RepairEngine::LogConfig(bool loaded) const
+{
+    std::wstring programs;
+    for (const std::wstring& name : config.processNames) {
+        programs += (programs.empty() ? L"" : L", ") + name;
+    }
+    Log(L"configuration: url " + (config.url.empty() ? std::wstring(L"(none)") : config.url) + L", filesize " +
+        (config.fileSize < 0 ? L"-" + Num(0u - static_cast<uint32_t>(config.fileSize))
+                             : Num(static_cast<uint32_t>(config.fileSize))) +
+        L", notice " + (config.tips.empty() ? L"no" : L"yes") + L", programs: " +
+        (programs.empty() ? std::wstring(L"none") : programs) + L", signature " +
+        (config.signature.empty() ? L"no" : L"yes") +
+        (loaded ? std::wstring() : std::wstring(L"; not usable: no package and no notice, or a missing process entry")));
 }
 
 void RepairEngine::RunPackageWorker()
 {
     const std::wstring archivePath = installFolder + L"\\cross_new.zip";
+    Log(L"repairing " + installFolder);
 
     ProgressThrottle throttle;
     bool holding = false;  // the last count received has not been posted
@@ -123,6 +142,7 @@ void RepairEngine::RunPackageWorker()
     // Anyone on the way may have served the package: unless it is signed with
     // the built-in key, nothing of it is unpacked, as for a damaged package.
     if (!packageKey.empty() && !VerifyPackageSignature(archivePath, config.signature, packageKey)) {
+        Log(L"package refused: its signature is missing or wrong");
         if (!CancelRequested()) {
             PostClosingEvent(ExtractionFailed);
         }
@@ -139,6 +159,7 @@ void RepairEngine::RunPackageWorker()
     });
     // A cancelled run leaves the archive and whatever was extracted so far.
     if (CancelRequested()) {
+        Log(L"repair cancelled: the window closed");
         return;
     }
     PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);

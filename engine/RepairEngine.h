@@ -70,6 +70,7 @@ private:
     // true when the slot is empty afterwards.
     bool FreeWorkerSlot(DWORD waitMs);
     bool StartWorker(LPTHREAD_START_ROUTINE routine);
+    void LogConfig(bool loaded) const;
     bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
 };
 

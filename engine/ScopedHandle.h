@@ -11,6 +11,15 @@ public:
 
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
 
     // Both null and INVALID_HANDLE_VALUE mean "no handle", whichever the API returns.
     bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }

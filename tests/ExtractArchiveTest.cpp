@@ -142,7 +142,9 @@ TEST_F(ExtractArchiveTest, HostileNamesStopTheExtractionBeforeWritingAnything)
         DeleteTree(game);
         CreateDirectoryW(game.c_str(), nullptr);
         calls.clear();
+        const size_t logged = DiagnosticsLogText().size();
         EXPECT_EQ(Extract(name), kExtractOutputFailed);
+        EXPECT_NE(DiagnosticsLogText().find("refused entry name: ", logged), std::string::npos);
         EXPECT_EQ(ReadAll(game + L"\\Cross\\first.txt"), "first\n") << "entries before stay";
         EXPECT_EQ(calls.size(), 1u) << "the first file only";
         EXPECT_FALSE(FileExists(scratch / L"evil.txt"));
@@ -166,8 +168,15 @@ TEST_F(ExtractArchiveTest, ALockedFileFailsItsEntryAndKeepsTheOldFileWhole)
     ASSERT_TRUE(WriteAll(target, "the old game file"));
     HANDLE lock = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const size_t logged = DiagnosticsLogText().size();
     EXPECT_EQ(Extract(L"nonsolid.7z"), kExtractOutputFailed);
     CloseHandle(lock);
+    // The system's reason, with its text (wine says "access denied" where Windows may say "sharing violation").
+    const std::string log = DiagnosticsLogText().substr(logged);
+    const size_t at = log.find("can't replace " + Narrow(target) + ": error ");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    EXPECT_NE(line.find(" ("), std::string::npos) << "the system's text follows the code: " << line;
     EXPECT_EQ(ReadAll(target), "the old game file");
     EXPECT_FALSE(FileExists(target + L".part"));
 }

@@ -202,9 +202,12 @@ TEST_F(RepairEngineTest, PackageWorkerRepairsAFolder)
 TEST_F(RepairEngineTest, PackageWorkerReportsAFailedDownload)
 {
     ScratchFolder game;
+    const size_t logged = DiagnosticsLogText().size();
     RunPackageWorker(TestUrl(L"/status/404"), game.Path());
     EXPECT_EQ(window.Codes(), std::vector<uint32_t>{PackageDownloadFailed});
     EXPECT_FALSE(FileExists(game / L"cross_new.zip"));
+    const std::string log = DiagnosticsLogText().substr(logged);
+    EXPECT_NE(log.find("/status/404: failed: HTTP 404, nothing saved"), std::string::npos) << log;
 }
 
 TEST_F(RepairEngineTest, PackageWorkerReportsADamagedPackageAndDeletesIt)

@@ -4,7 +4,9 @@ The environment (WINEPREFIX, DISPLAY, a running wineserver, and VNK_WINE, the
 loader of the prefix: wine64 or the 32-bit wine) comes from scripts/test.sh or
 scripts/demo.sh; the loopback server serves WWW.
 """
+import glob
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -63,6 +65,42 @@ def set_dpi(dpi):
     for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
         subprocess.run([WINE, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
                        capture_output=True, check=True)
+
+
+def program_log():
+    """Where the program writes its diagnostics log: the temporary folder of the prefix's user."""
+    prefix = os.environ["WINEPREFIX"]
+    folders = (glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Temp")) +
+               glob.glob(os.path.join(prefix, "drive_c", "users", "*", "Temp")))
+    folders = [f for f in folders if os.path.basename(os.path.dirname(f)) != "Public"
+               and "Public" not in f.split(os.sep)]
+    return os.path.join(folders[0], "LumoraRepair.log")
+
+
+class LogReader:
+    """The lines the program adds to its log from now on."""
+
+    def __init__(self):
+        self.path = program_log()
+        self.start = os.path.getsize(self.path) if os.path.exists(self.path) else 0
+
+    def lines(self):
+        with open(self.path, "rb") as f:
+            f.seek(self.start)
+            return f.read().decode("utf-8").splitlines()
+
+
+def find_in_order(lines, expected):
+    """Matches each (thread, pattern) of `expected` against later and later lines; returns what is missing."""
+    at = 0
+    for thread, pattern in expected:
+        regex = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[%s\] %s" % (thread, pattern))
+        while at < len(lines) and not regex.search(lines[at]):
+            at += 1
+        if at == len(lines):
+            return "[%s] %s" % (thread, pattern)
+        at += 1
+    return None
 
 
 def set_install_path(folder):

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "DiagnosticsLog.h"
+
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
@@ -119,6 +121,24 @@ void ServeFile(const std::string& relativePath, const std::string& bytes)
 }
 
 std::string ServerLog() { return ReadAll(std::wstring(VNK_TEST_WWW) + L"\\requests.log"); }
+
+namespace {
+
+// Each test program keeps its diagnostics log in the tests' scratch folder, so
+// that the real program's log in the temporary folder holds only its own lines.
+const bool g_logRedirected = [] {
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring name = program;
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    CreateDirectoryW(VNK_TEST_TMP, nullptr);
+    SetLogPath(std::wstring(VNK_TEST_TMP) + L"\\" + name + L".log");
+    return true;
+}();
+
+}  // namespace
+
+std::string DiagnosticsLogText() { return ReadAll(LogPath()); }
 
 ScratchFolder::ScratchFolder()
 {

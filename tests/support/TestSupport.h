@@ -25,6 +25,8 @@ std::string Pattern(size_t size, unsigned seed = 0);
 void ServeFile(const std::string& relativePath, const std::string& bytes);
 // Request lines the server has logged since it started.
 std::string ServerLog();
+// What this test program's diagnostics log holds now (its current file).
+std::string DiagnosticsLogText();
 
 // A fresh folder for one test, removed again at the end.
 class ScratchFolder {

@@ -1,0 +1,178 @@
+#include "DiagnosticsLog.h"
+
+#include "ScopedHandle.h"
+
+#include <cwchar>
+
+namespace {
+
+class LogFile {
+public:
+    // Never destroyed: a worker or the report thread may still log while the
+    // process ends.
+    static LogFile& Instance()
+    {
+        static LogFile* const file = new LogFile();
+        return *file;
+    }
+
+    void Write(const std::wstring& message)
+    {
+        const std::string line = Utf8(Stamp() + message + L"\r\n");
+        EnterCriticalSection(&lock_);
+        if (Open() && size_ > 0 && size_ + line.size() > kMaxLogBytes) {
+            RollOver();
+        }
+        if (file_.IsValid()) {
+            DWORD written = 0;
+            if (WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+                size_ += written;
+            }
+        }
+        LeaveCriticalSection(&lock_);
+    }
+
+    void SetPath(const std::wstring& path)
+    {
+        EnterCriticalSection(&lock_);
+        file_.Close();
+        path_ = path;
+        LeaveCriticalSection(&lock_);
+    }
+
+    std::wstring Path()
+    {
+        EnterCriticalSection(&lock_);
+        std::wstring path = PathLocked();
+        LeaveCriticalSection(&lock_);
+        return path;
+    }
+
+    void SetUiThread() { uiThread_ = GetCurrentThreadId(); }
+
+private:
+    LogFile() { InitializeCriticalSection(&lock_); }
+
+    std::wstring PathLocked()
+    {
+        if (!path_.empty()) {
+            return path_;
+        }
+        wchar_t folder[MAX_PATH] = {};
+        const DWORD length = GetTempPathW(MAX_PATH, folder);
+        return (length == 0 || length >= MAX_PATH) ? std::wstring() : std::wstring(folder) + L"LumoraRepair.log";
+    }
+
+    // Opens the file for appending if it isn't open; another try at every line
+    // while it can't be.
+    bool Open()
+    {
+        if (file_.IsValid()) {
+            return true;
+        }
+        const std::wstring path = PathLocked();
+        if (path.empty()) {
+            return false;
+        }
+        file_ = ScopedHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_.IsValid()) {
+            return false;
+        }
+        DWORD high = 0;
+        const DWORD low = GetFileSize(file_.Get(), &high);
+        size_ = low == INVALID_FILE_SIZE ? 0 : (uint64_t(high) << 32 | low);
+        return true;
+    }
+
+    void RollOver()
+    {
+        file_.Close();
+        const std::wstring path = PathLocked();
+        // Another program holding the file keeps it growing a little longer.
+        MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+        Open();
+    }
+
+    std::wstring Stamp() const
+    {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        wchar_t text[64];
+        swprintf(text, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%ls] ", now.wYear, now.wMonth, now.wDay,
+                 now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                 GetCurrentThreadId() == uiThread_ ? L"UI" : L"worker");
+        return text;
+    }
+
+    static std::string Utf8(const std::wstring& text)
+    {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                             nullptr, nullptr);
+        std::string out(size > 0 ? size : 0, '\0');
+        if (size > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr,
+                                nullptr);
+        }
+        return out;
+    }
+
+    CRITICAL_SECTION lock_;
+    ScopedHandle file_;
+    std::wstring path_;
+    uint64_t size_ = 0;
+    volatile DWORD uiThread_ = 0;
+};
+
+}  // namespace
+
+void Log(const std::wstring& message) { LogFile::Instance().Write(message); }
+
+void SetLogUiThread() { LogFile::Instance().SetUiThread(); }
+
+void SetLogPath(const std::wstring& path) { LogFile::Instance().SetPath(path); }
+
+std::wstring LogPath() { return LogFile::Instance().Path(); }
+
+std::wstring Num(uint64_t value)
+{
+    // By hand: the C runtime of Windows XP knows no 64-bit printf size prefix.
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+namespace {
+
+// The text of a system (or, for its own codes, WinINet) error, in English when
+// the system has it: support reads the log.
+DWORD FormatError(DWORD error, DWORD language, wchar_t* text, DWORD size)
+{
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, language,
+                                  text, size, nullptr);
+    if (length == 0 && error >= 12000 && error < 13000) {
+        length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                GetModuleHandleW(L"wininet.dll"), error, language, text, size, nullptr);
+    }
+    return length;
+}
+
+}  // namespace
+
+std::wstring ErrorText(DWORD error)
+{
+    wchar_t text[512] = {};
+    DWORD length = FormatError(error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 512);
+    if (length == 0) {
+        length = FormatError(error, 0, text, 512);
+    }
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ' ||
+                          text[length - 1] == L'.')) {
+        text[--length] = L'\0';
+    }
+    return L"error " + Num(error) + (length > 0 ? L" (" + std::wstring(text, length) + L")" : std::wstring());
+}
