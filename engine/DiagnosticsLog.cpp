@@ -174,5 +174,12 @@ std::wstring ErrorText(DWORD error)
                           text[length - 1] == L'.')) {
         text[--length] = L'\0';
     }
-    return L"error " + Num(error) + (length > 0 ? L" (" + std::wstring(text, length) + L")" : std::wstring());
+    // Codes with the top bit set (CryptoAPI's, for one) read better in hex.
+    wchar_t code[16];
+    if ((error & 0x80000000u) != 0) {
+        swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(error));
+    } else {
+        swprintf(code, 16, L"%lu", static_cast<unsigned long>(error));
+    }
+    return L"error " + std::wstring(code) + (length > 0 ? L" (" + std::wstring(text, length) + L")" : std::wstring());
 }
