@@ -73,14 +73,20 @@ bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, s
     return true;
 }
 
-void CreateFoldersAlong(std::wstring& path)
+void FolderMaker::CreateAlong(std::wstring& path)
 {
     for (size_t i = 0; i < path.size(); ++i) {
         if (path[i] == L'/') {
-            path[i] = 0;
-            CreateDirectoryW(path.c_str(), nullptr);
             path[i] = L'\\';
+            Create(path.substr(0, i));
         }
+    }
+}
+
+void FolderMaker::Create(const std::wstring& path)
+{
+    if (made_.insert(path).second) {
+        CreateDirectoryW(path.c_str(), nullptr);
     }
 }
 

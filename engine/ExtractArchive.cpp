@@ -1,8 +1,8 @@
 #include "ExtractArchive.h"
 
-#include "AsciiCase.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
+#include "StagedFile.h"
 #include "ScopedHandle.h"
 
 #include <cstdlib>
@@ -122,79 +122,6 @@ UInt32 WindowsPartOf(UInt32 attributes)
     return (attributes & kUnixExtension) != 0 ? (attributes & 0x7FFF) : attributes;
 }
 
-void ClearReadOnly(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-}
-
-// Every one- and two-character name; more is never needed in one folder.
-constexpr unsigned kShortStagingNames = 37 + 37 * 37;
-
-// Creates the file that receives an entry's bytes before they replace the
-// target: "<target>.part", or, where that would not fit, a short name in the
-// target's folder that no file has yet and that is no longer than the
-// target's own name, so that every target that fits can be written.
-HANDLE CreateStagingFile(const std::wstring& target, std::wstring& staged)
-{
-    staged = target + L".part";
-    if (staged.size() + 1 <= kMaxOutputPath) {
-        return CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    const size_t nameStart = target.find_last_of(L'\\') + 1;
-    const std::wstring targetName = target.substr(nameStart);
-    for (unsigned i = 0; i < kShortStagingNames; ++i) {
-        const std::wstring name = ShortStagingName(i);
-        if (name.size() > targetName.size()) {
-            break;
-        }
-        if (SameAsciiNoCase(targetName, name.c_str())) {
-            continue;
-        }
-        staged = target.substr(0, nameStart) + name;
-        // CREATE_NEW: a file of the player's that happens to have this name is never touched.
-        HANDLE file = CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetFileAttributesW(staged.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            return file;  // made, or failed for another reason than the name being taken
-        }
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-// Writes the bytes to a staging file beside the target, then replaces the
-// target with it, so that the target is only ever replaced by a whole file.
-bool WriteFileEntry(const std::wstring& target, const Byte* data, size_t size)
-{
-    std::wstring staged;
-    CSzFile out;
-    File_Construct(&out);
-    out.handle = CreateStagingFile(target, staged);
-    if (out.handle == INVALID_HANDLE_VALUE) {
-        Log(L"can't create " + staged + L" for " + target + L": " + ErrorText(GetLastError()));
-        return false;
-    }
-    size_t written = size;
-    const WRes writeResult = File_Write(&out, data, &written);  // in pieces of at most 4 MiB
-    const WRes closeResult = File_Close(&out);
-    if (writeResult != 0 || written != size || closeResult != 0) {
-        Log(L"can't write " + staged + L": " + ErrorText(writeResult != 0 ? writeResult : closeResult));
-        DeleteFileW(staged.c_str());
-        return false;
-    }
-    // A read-only file left by an earlier package would block every later repair.
-    ClearReadOnly(target);
-    if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        Log(L"can't replace " + target + L": " + ErrorText(GetLastError()));
-        DeleteFileW(staged.c_str());
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
@@ -216,6 +143,7 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
     }
 
     NameBuffer nameBuffer;
+    FolderMaker folders;
     const UInt32 count = reader.EntryCount();
     Log(L"extracting " + Num(count) + L" entries of " + archivePath + L" into " + destination);
     for (UInt32 i = 0; i < count; ++i) {
@@ -250,15 +178,17 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             }
         }
 
-        CreateFoldersAlong(path);
+        folders.CreateAlong(path);
         if (isFolder) {
-            CreateDirectoryW(path.c_str(), nullptr);
+            folders.Create(path);
         } else {
-            if (!WriteFileEntry(path, data, size)) {
+            if (!WriteWholeFile(path, data, size)) {
                 return kExtractOutputFailed;
             }
-            if (reader.HasAttributes(i)) {
-                SetFileAttributesW(path.c_str(), WindowsPartOf(reader.Attributes(i)));
+            // A new file has the archive attribute already: that common case costs no call.
+            const UInt32 attributes = reader.HasAttributes(i) ? WindowsPartOf(reader.Attributes(i)) : 0;
+            if (reader.HasAttributes(i) && attributes != FILE_ATTRIBUTE_ARCHIVE) {
+                SetFileAttributesW(path.c_str(), attributes);
             }
         }
 

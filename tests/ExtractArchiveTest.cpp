@@ -1,5 +1,6 @@
 // ExtractArchive on archives made by Debian's 7-Zip (see support/make_archives.py).
 #include "EntryPath.h"
+#include "StagedFile.h"
 #include "ExtractArchive.h"
 #include "TestSupport.h"
 
@@ -255,6 +256,31 @@ TEST_F(ExtractArchiveTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
         FindClose(search);
         EXPECT_EQ(files, 2) << "no staging file is left";
     }
+}
+
+// A whole file replaces its target: renamed while open where the system can
+// (a drive-letter path), moved by name otherwise; a read-only target too.
+TEST(StagedFileTest, AWholeFileReplacesItsTargetByEitherWay)
+{
+    ScratchFolder folder;
+    const unsigned char data[] = {'n', 'e', 'w'};
+    const std::wstring target = folder / L"game.dll";
+    ASSERT_TRUE(WriteAll(target, "old"));
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(WriteWholeFile(target, data, sizeof(data)));
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_FALSE(FileExists(target + L".part"));
+
+    // A path relative to the current folder can't be renamed through the handle.
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+    ASSERT_TRUE(WriteAll(L"relative.dll", "old"));
+    SetFileAttributesW(L"relative.dll", FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(WriteWholeFile(L"relative.dll", data, sizeof(data)));
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(ReadAll(folder / L"relative.dll"), "new");
+    EXPECT_FALSE(FileExists(folder / L"relative.dll.part"));
 }
 
 }  // namespace
