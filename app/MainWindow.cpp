@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ButtonSkins.h"
 #include "RepairController.h"
 #include "RepairEvents.h"
 
@@ -31,11 +32,11 @@ TextControl* AddLabel(WindowRoot& root, ControlBase* parent, const char* name, c
     return label;
 }
 
-ButtonControl* AddButton(WindowRoot& root, ControlBase* parent, const char* name, const uint16_t images[4],
+ButtonControl* AddButton(WindowRoot& root, ControlBase* parent, const char* name, const ButtonSkin& skin,
                          const wchar_t* text, Rect at, ClickHandler onClick)
 {
     ButtonControl* button = root.CreateButtonControl(parent, name);
-    button->SetImages(images[0], images[1], images[2], images[3]);
+    SetSkin(*button, skin);
     if (text != nullptr) {
         button->SetText(text);
     }
@@ -59,30 +60,26 @@ int RunMainWindow()
     RepairController controller(parts);
 
     ImageControl* background = root->CreateImageControl(nullptr, "bkg");
-    background->SetImage(130);
+    background->SetImage(IDB_MAIN_BACKGROUND);
     background->SetPosition(0, 0, 548, 300);
     CaptionControl* caption = root->CreateCaptionControl(background);
     caption->SetPosition(0, 0, 548, 300);
     ImageControl* icon = root->CreateImageControl(caption, "icon");
-    icon->SetImage(150);
+    icon->SetImage(IDB_TITLE_EMBLEM);
     icon->SetPosition(15, 13, 31, 29);
     AddLabel(*root, caption, "title", kTitle, Rect{33, 8, 183, 33});
 
-    const uint16_t minImages[4] = {147, 146, 148, 147};
-    const uint16_t closeImages[4] = {139, 138, 140, 139};
-    const uint16_t browseImages[4] = {132, 131, 133, 149};
-    const uint16_t largeImages[4] = {136, 135, 137, 134};
-    AddButton(*root, caption, "min", minImages, nullptr, Rect{493, 12, 509, 28},
+    AddButton(*root, caption, "min", kMinimizeGlyph, nullptr, Rect{493, 12, 509, 28},
               [&controller] { controller.OnMinimizeClicked(); });
-    AddButton(*root, caption, "close", closeImages, nullptr, Rect{519, 12, 535, 28},
+    AddButton(*root, caption, "close", kCloseGlyph, nullptr, Rect{519, 12, 535, 28},
               [&controller] { controller.OnCloseClicked(); });
     AddLabel(*root, caption, "path_tips", L"游戏路径: ", Rect{73, 113, 143, 141});
     ImageControl* field = root->CreateImageControl(caption, "edit_bkg");
-    field->SetImage(142);
+    field->SetImage(IDB_FOLDER_FIELD);
     field->SetPosition(134, 113, 404, 141);
     parts.folderEdit = root->CreateEditControl(field);
     parts.folderEdit->SetPosition(2, 2, 266, 26);
-    parts.browseButton = AddButton(*root, caption, "btn_sure", browseImages, L"浏览", Rect{410, 113, 472, 141},
+    parts.browseButton = AddButton(*root, caption, "btn_sure", kSmallButton, L"浏览", Rect{410, 113, 472, 141},
                                    [&controller] { controller.OnBrowseClicked(); });
     AddLabel(*root, caption, "progress_tips", L"修复进度: ", Rect{73, 145, 143, 173});
     parts.progressBar = root->CreateProgressControl(caption);
@@ -92,9 +89,9 @@ int RunMainWindow()
     parts.statusText->SetText(L"修复之前请先退出VNK游戏、大厅");
     parts.statusText->SetColor(kStatusYellow);
     parts.statusText->SetPosition(0, 168, 548, 196);
-    parts.repairButton = AddButton(*root, caption, "btn_sure", largeImages, L"修复", Rect{179, 210, 269, 257},
+    parts.repairButton = AddButton(*root, caption, "btn_sure", kLargeButton, L"修复", Rect{179, 210, 269, 257},
                                    [&controller] { controller.OnRepairClicked(); });
-    AddButton(*root, caption, "btn_cancel", largeImages, L"关闭", Rect{279, 210, 369, 257},
+    AddButton(*root, caption, "btn_cancel", kLargeButton, L"关闭", Rect{279, 210, 369, 257},
               [&controller] { controller.OnCloseClicked(); });
 
     parts.folderEdit->AddChangeHandler([&controller] { controller.OnFolderTextChanged(); });

@@ -5,16 +5,6 @@
 
 namespace Quv::UI {
 
-namespace {
-
-void Replace(Gdiplus::Image*& slot, uint16_t id)
-{
-    delete slot;
-    slot = LoadPngResource(id);
-}
-
-}  // namespace
-
 ButtonControl::ButtonControl(ControlBase* parent, std::string controlName)
     : ControlBase(parent, std::move(controlName))
 {
@@ -22,20 +12,12 @@ ButtonControl::ButtonControl(ControlBase* parent, std::string controlName)
     clickEnabled = true;
 }
 
-ButtonControl::~ButtonControl()
-{
-    delete normalImage;
-    delete hoverImage;
-    delete pressedImage;
-    delete disabledImage;
-}
-
 void ButtonControl::SetImages(uint16_t normal, uint16_t hover, uint16_t pressedId, uint16_t disabled)
 {
-    Replace(normalImage, normal);
-    Replace(hoverImage, hover);
-    Replace(pressedImage, pressedId);
-    Replace(disabledImage, disabled);
+    normalImage.reset(LoadPngResource(normal));
+    hoverImage.reset(LoadPngResource(hover));
+    pressedImage.reset(LoadPngResource(pressedId));
+    disabledImage.reset(LoadPngResource(disabled));
     Invalidate();
 }
 
@@ -83,13 +65,13 @@ void ButtonControl::OnLButtonUp()
 
 void ButtonControl::Draw(Gdiplus::Graphics* surface)
 {
-    Gdiplus::Image* image = normalImage;
+    Gdiplus::Image* image = normalImage.get();
     if (!enabled) {
-        image = disabledImage;
+        image = disabledImage.get();
     } else if (state == Hover) {
-        image = hoverImage;
+        image = hoverImage.get();
     } else if (state == Pressed) {
-        image = pressedImage;
+        image = pressedImage.get();
     }
     if (image != nullptr) {
         DrawImageInRect(surface, image, rect);

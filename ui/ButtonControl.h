@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,6 @@ enum ButtonState : int32_t { Normal = 1, Hover = 2, Pressed = 3 };
 class ButtonControl : public ControlBase {
 public:
     ButtonControl(ControlBase* parent, std::string name);
-    ~ButtonControl() override;
 
     void SetImages(uint16_t normal, uint16_t hover, uint16_t pressedId, uint16_t disabled);
     void SetEnabled(bool value);
@@ -31,10 +31,10 @@ public:
     void Draw(Gdiplus::Graphics* surface) override;
 
     std::vector<ClickHandler> clickHandlers;
-    Gdiplus::Image* normalImage = nullptr;    // owned
-    Gdiplus::Image* hoverImage = nullptr;     // owned
-    Gdiplus::Image* pressedImage = nullptr;   // owned
-    Gdiplus::Image* disabledImage = nullptr;  // owned
+    std::unique_ptr<Gdiplus::Image> normalImage;
+    std::unique_ptr<Gdiplus::Image> hoverImage;
+    std::unique_ptr<Gdiplus::Image> pressedImage;
+    std::unique_ptr<Gdiplus::Image> disabledImage;
     std::wstring text;
     ButtonState state = Normal;
     bool enabled = true;

@@ -5,19 +5,16 @@
 
 namespace Quv::UI {
 
-ImageControl::~ImageControl() { delete image; }
-
 void ImageControl::SetImage(uint16_t id)
 {
-    delete image;
-    image = LoadPngResource(id);
+    image.reset(LoadPngResource(id));
     Invalidate();
 }
 
 void ImageControl::Draw(Gdiplus::Graphics* surface)
 {
     if (image != nullptr) {
-        DrawImageInRect(surface, image, rect);
+        DrawImageInRect(surface, image.get(), rect);
     }
 }
 

@@ -4,18 +4,18 @@
 #include "ControlBase.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace Quv::UI {
 
 class ImageControl : public ControlBase {
 public:
     ImageControl(ControlBase* parent, std::string name) : ControlBase(parent, std::move(name)) {}
-    ~ImageControl() override;
 
     void SetImage(uint16_t id);
     void Draw(Gdiplus::Graphics* surface) override;
 
-    Gdiplus::Image* image = nullptr;  // owned
+    std::unique_ptr<Gdiplus::Image> image;
 };
 
 }  // namespace Quv::UI

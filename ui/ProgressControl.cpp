@@ -2,26 +2,14 @@
 
 #include "Drawing.h"
 #include "ImageLoader.h"
+#include "ResourceIds.h"
 
 namespace Quv::UI {
 
-namespace {
-constexpr uint16_t kTrackImage = 144;
-constexpr uint16_t kFillImage = 145;
-}  // namespace
-
-ProgressControl::~ProgressControl()
-{
-    delete backgroundImage;
-    delete fillImage;
-}
-
 void ProgressControl::LoadImages()
 {
-    delete backgroundImage;
-    backgroundImage = LoadPngResource(kTrackImage);
-    delete fillImage;
-    fillImage = LoadPngResource(kFillImage);
+    backgroundImage.reset(LoadPngResource(IDB_PROGRESS_TRACK));
+    fillImage.reset(LoadPngResource(IDB_PROGRESS_FILL));
     Invalidate();
 }
 
@@ -47,14 +35,14 @@ Rect ProgressControl::FillRect() const
 void ProgressControl::Draw(Gdiplus::Graphics* surface)
 {
     if (backgroundImage != nullptr) {
-        DrawImageInRect(surface, backgroundImage, rect);
+        DrawImageInRect(surface, backgroundImage.get(), rect);
     }
     if (fillImage == nullptr || percent == 0) {
         return;
     }
     const Rect fill = FillRect();
     if (fill.Width() > 0) {
-        DrawImageInRect(surface, fillImage, fill);
+        DrawImageInRect(surface, fillImage.get(), fill);
     }
 }
 

@@ -1,16 +1,16 @@
-// A percentage bar: the track (resource 144) with the fill (145) stretched over it.
+// A percentage bar: the track image with the fill image stretched over it.
 #pragma once
 
 #include "ControlBase.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace Quv::UI {
 
 class ProgressControl : public ControlBase {
 public:
     explicit ProgressControl(ControlBase* parent) : ControlBase(parent, "progress") {}
-    ~ProgressControl() override;
 
     void LoadImages();
     // Values above 100 count as 100.
@@ -20,8 +20,8 @@ public:
     // bottom, as wide as the percentage of the inside; empty at 0.
     Rect FillRect() const;
 
-    Gdiplus::Image* backgroundImage = nullptr;  // owned
-    Gdiplus::Image* fillImage = nullptr;        // owned
+    std::unique_ptr<Gdiplus::Image> backgroundImage;  // IDB_PROGRESS_TRACK once loaded
+    std::unique_ptr<Gdiplus::Image> fillImage;        // IDB_PROGRESS_FILL once loaded
     uint32_t percent = 0;
 };
 
