@@ -27,7 +27,7 @@ public:
     {
         hoverEnabled = hover;
         clickEnabled = click;
-        parent->AddChild(this);
+        parent->AddChild(std::unique_ptr<ControlBase>(this));  // the parent owns it
         windowRoot = parent->windowRoot;
     }
     void OnMouseEnter(Point) override { log.push_back(name + ".enter"); }
@@ -67,7 +67,7 @@ using Log = std::vector<std::string>;
 
 TEST_F(ControlTreeTest, FactoriesMakeOneRootAndSetNamesAndFlags)
 {
-    EXPECT_EQ(root.rootControl, background);
+    EXPECT_EQ(root.rootControl.get(), background);
     EXPECT_EQ(root.CreateTextControl(nullptr, "second root"), nullptr);
     CaptionControl* caption = root.CreateCaptionControl(background);
     EditControl* edit = root.CreateEditControl(caption);
@@ -85,7 +85,11 @@ TEST_F(ControlTreeTest, FactoriesMakeOneRootAndSetNamesAndFlags)
         EXPECT_FALSE(passive->clickEnabled || passive->hoverEnabled) << passive->name;
         EXPECT_EQ(passive->windowRoot, &root);
     }
-    EXPECT_EQ(caption->children, (std::vector<ControlBase*>{edit, progress, button, text}));
+    std::vector<ControlBase*> children;
+    for (const std::unique_ptr<ControlBase>& child : caption->children) {
+        children.push_back(child.get());
+    }
+    EXPECT_EQ(children, (std::vector<ControlBase*>{edit, progress, button, text}));
     EXPECT_EQ(edit->childId, -1);
     EXPECT_EQ(text->color, 0xFFFFFFu);
     EXPECT_EQ(button->state, Normal);
@@ -178,8 +182,7 @@ TEST_F(ControlTreeTest, DeletingTheHoverControlClearsIt)
     Probe* a = AddProbe("a", {0, 0, 50, 50});
     root.OnMouseMove({10, 10}, 0);
     ASSERT_EQ(root.hoverControl, a);
-    background->children.clear();
-    delete a;
+    background->children.clear();  // deletes a
     EXPECT_EQ(root.hoverControl, nullptr);
     root.OnMouseMove({12, 12}, 0);  // nothing left to reach
 }

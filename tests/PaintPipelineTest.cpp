@@ -22,7 +22,7 @@ class DrawCounter : public ControlBase {
 public:
     explicit DrawCounter(ControlBase* parent) : ControlBase(parent, "counter")
     {
-        parent->AddChild(this);
+        parent->AddChild(std::unique_ptr<ControlBase>(this));  // the parent owns it
         windowRoot = parent->windowRoot;
     }
     void Draw(Gdiplus::Graphics*) override { ++draws; }

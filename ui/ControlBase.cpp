@@ -11,10 +11,7 @@ ControlBase::ControlBase(ControlBase* parentControl, std::string controlName)
 
 ControlBase::~ControlBase()
 {
-    for (ControlBase* child : children) {
-        delete child;
-    }
-    children.clear();
+    children.clear();  // the children go first, while this control is still whole
     if (windowRoot != nullptr) {
         if (windowRoot->hoverControl == this) {
             windowRoot->hoverControl = nullptr;
@@ -34,7 +31,7 @@ void ControlBase::OnLButtonUp() {}
 void ControlBase::Draw(Gdiplus::Graphics*) {}
 void ControlBase::OnCommand(WPARAM, LPARAM) {}
 
-void ControlBase::AddChild(ControlBase* control) { children.push_back(control); }
+void ControlBase::AddChild(std::unique_ptr<ControlBase> control) { children.push_back(std::move(control)); }
 
 void ControlBase::SetPosition(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
@@ -55,12 +52,20 @@ void ControlBase::Invalidate()
     }
 }
 
-bool ControlBase::DispatchHover(Point point)
+bool ControlBase::ChildTakes(bool (ControlBase::*dispatch)(Point), Point point)
 {
-    for (ControlBase* child : children) {
-        if (child->DispatchHover(point)) {
+    for (const std::unique_ptr<ControlBase>& child : children) {
+        if (((*child).*dispatch)(point)) {
             return true;
         }
+    }
+    return false;
+}
+
+bool ControlBase::DispatchHover(Point point)
+{
+    if (ChildTakes(&ControlBase::DispatchHover, point)) {
+        return true;
     }
     if (!hoverEnabled || !rect.Contains(point)) {
         return false;
@@ -91,10 +96,8 @@ bool ControlBase::EndHover()
 
 bool ControlBase::DispatchPress(Point point)
 {
-    for (ControlBase* child : children) {
-        if (child->DispatchPress(point)) {
-            return true;
-        }
+    if (ChildTakes(&ControlBase::DispatchPress, point)) {
+        return true;
     }
     if (!clickEnabled || !rect.Contains(point)) {
         return false;
@@ -109,10 +112,8 @@ bool ControlBase::DispatchPress(Point point)
 
 bool ControlBase::DispatchRelease(Point point)
 {
-    for (ControlBase* child : children) {
-        if (child->DispatchRelease(point)) {
-            return true;
-        }
+    if (ChildTakes(&ControlBase::DispatchRelease, point)) {
+        return true;
     }
     if (!clickEnabled || !rect.Contains(point)) {
         return false;
@@ -133,7 +134,7 @@ void ControlBase::PaintTree(Gdiplus::Graphics* surface, bool force)
         Draw(surface);
         needsRedraw = false;
     }
-    for (ControlBase* child : children) {
+    for (const std::unique_ptr<ControlBase>& child : children) {
         child->PaintTree(surface, force);
     }
 }

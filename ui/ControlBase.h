@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,8 @@ public:
     virtual void Draw(Gdiplus::Graphics* surface);
     virtual void OnCommand(WPARAM wParam, LPARAM lParam);
 
-    // The parent owns its children from here on.
-    void AddChild(ControlBase* control);
+    // The parent owns its children.
+    void AddChild(std::unique_ptr<ControlBase> control);
     // Relative to the parent's top-left corner, as the parent is now.
     void SetPosition(int32_t left, int32_t top, int32_t right, int32_t bottom);
     // Marks the control for the next repaint tick; nothing is drawn now.
@@ -55,8 +56,13 @@ public:
     bool clickEnabled = false;
     bool pressed = false;
     bool hovered = false;
-    std::vector<ControlBase*> children;  // owned
+    std::vector<std::unique_ptr<ControlBase>> children;
     bool needsRedraw = false;
+
+private:
+    // Offers `point` to the children in insertion order, each with its subtree;
+    // true when one took it.
+    bool ChildTakes(bool (ControlBase::*dispatch)(Point), Point point);
 };
 
 }  // namespace Quv::UI

@@ -16,79 +16,29 @@ namespace Quv::UI {
 WindowRoot::~WindowRoot()
 {
     DropBackBuffer();
-    delete rootControl;
-    rootControl = nullptr;
-}
-
-void WindowRoot::Place(ControlBase* control, ControlBase* parent)
-{
-    if (parent != nullptr) {
-        parent->AddChild(control);
-    } else {
-        rootControl = control;
-    }
-    control->windowRoot = this;
+    rootControl.reset();  // the whole tree, before anything else of the root goes
 }
 
 ImageControl* WindowRoot::CreateImageControl(ControlBase* parent, const std::string& name)
 {
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new ImageControl(parent, name);
-    Place(control, parent);
-    return control;
+    return Make<ImageControl>(parent, name);
 }
 
-CaptionControl* WindowRoot::CreateCaptionControl(ControlBase* parent)
-{
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new CaptionControl(parent);
-    Place(control, parent);
-    return control;
-}
+CaptionControl* WindowRoot::CreateCaptionControl(ControlBase* parent) { return Make<CaptionControl>(parent); }
 
 TextControl* WindowRoot::CreateTextControl(ControlBase* parent, const std::string& name)
 {
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new TextControl(parent, name);
-    Place(control, parent);
-    return control;
+    return Make<TextControl>(parent, name);
 }
 
 ButtonControl* WindowRoot::CreateButtonControl(ControlBase* parent, const std::string& name)
 {
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new ButtonControl(parent, name);
-    Place(control, parent);
-    return control;
+    return Make<ButtonControl>(parent, name);
 }
 
-EditControl* WindowRoot::CreateEditControl(ControlBase* parent)
-{
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new EditControl(parent);
-    Place(control, parent);
-    return control;
-}
+EditControl* WindowRoot::CreateEditControl(ControlBase* parent) { return Make<EditControl>(parent); }
 
-ProgressControl* WindowRoot::CreateProgressControl(ControlBase* parent)
-{
-    if (!CanPlace(parent)) {
-        return nullptr;
-    }
-    auto* control = new ProgressControl(parent);
-    Place(control, parent);
-    return control;
-}
+ProgressControl* WindowRoot::CreateProgressControl(ControlBase* parent) { return Make<ProgressControl>(parent); }
 
 void WindowRoot::Invalidate(const Rect* rect)
 {
@@ -112,10 +62,7 @@ void WindowRoot::Invalidate(const Rect* rect)
 
 void WindowRoot::AddCreateHandler(CreateHandler handler) { createHandlers.push_back(std::move(handler)); }
 
-HWND WindowRoot::OwnerWindow() const
-{
-    return (owner != nullptr && owner->hwnd != nullptr && IsWindow(owner->hwnd)) ? owner->hwnd : nullptr;
-}
+HWND WindowRoot::OwnerWindow() const { return LiveWindowOf(owner); }
 
 void WindowRoot::OnCreate()
 {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ public:
     void OnLButtonUp(Point point);
     void OnCommand(int32_t id, WPARAM wParam, LPARAM lParam);
 
-    ControlBase* rootControl = nullptr;     // owned, with the whole tree
+    std::unique_ptr<ControlBase> rootControl;  // with the whole tree
     ControlBase* hoverControl = nullptr;
     ControlBase* pressedControl = nullptr;
     HostWnd* owner = nullptr;
@@ -76,9 +77,24 @@ public:
     bool fullRedraw = false;
 
 private:
-    // A control without a parent can only become the root control.
-    bool CanPlace(ControlBase* parent) const { return parent != nullptr || rootControl == nullptr; }
-    void Place(ControlBase* control, ControlBase* parent);
+    // What every factory does: a control without a parent can only become the
+    // root control; a parent owns the new control, the root the root control.
+    template <typename Control, typename... Arguments>
+    Control* Make(ControlBase* parent, Arguments&&... arguments)
+    {
+        if (parent == nullptr && rootControl != nullptr) {
+            return nullptr;
+        }
+        auto control = std::make_unique<Control>(parent, std::forward<Arguments>(arguments)...);
+        Control* made = control.get();
+        made->windowRoot = this;
+        if (parent != nullptr) {
+            parent->AddChild(std::move(control));
+        } else {
+            rootControl = std::move(control);
+        }
+        return made;
+    }
     HWND OwnerWindow() const;
     void DropBackBuffer();
 };
