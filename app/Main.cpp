@@ -56,7 +56,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     EnableDebugPrivilege();
     const int exitCode = RunMainWindow();
     Log(L"exit with status " + Num(static_cast<uint32_t>(StatusCode)));
-    if (StatusCode != 0) {
+    if (StatusCode != Outcome::None) {
         SendUsageReport();
     } else {
         Log(L"no usage report: nothing was repaired");

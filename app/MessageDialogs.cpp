@@ -1,5 +1,6 @@
 #include "MessageDialogs.h"
 
+#include "ButtonSkins.h"
 #include "ButtonControl.h"
 #include "CaptionControl.h"
 #include "HostWnd.h"
@@ -19,7 +20,7 @@ public:
         host_.root = &root_;
         root_.owner = &host_;
         ImageControl* background = root_.CreateImageControl(nullptr, "bkg");
-        background->SetImage(141);
+        background->SetImage(IDB_DIALOG_BACKGROUND);
         background->SetPosition(0, 0, 347, 209);
         caption_ = root_.CreateCaptionControl(background);
         caption_->SetPosition(0, 0, 347, 209);
@@ -28,7 +29,7 @@ public:
         heading->SetAlignment(kAlignNear, kAlignCenter);
         heading->SetPosition(12, 8, 162, 36);
         ButtonControl* close = root_.CreateButtonControl(caption_, "close");
-        close->SetImages(139, 138, 140, 139);
+        SetSkin(*close, kCloseGlyph);
         close->AddClickHandler(CloseWith(2));
         close->SetPosition(317, 14, 333, 30);
         TextControl* text = root_.CreateTextControl(caption_, "title");
@@ -45,7 +46,7 @@ public:
     void AddButton(const char* name, const wchar_t* caption, int32_t result, Rect position)
     {
         ButtonControl* button = root_.CreateButtonControl(caption_, name);
-        button->SetImages(136, 135, 137, 134);
+        SetSkin(*button, kLargeButton);
         button->SetText(caption);
         button->AddClickHandler(CloseWith(result));
         button->SetPosition(position.left, position.top, position.right, position.bottom);
@@ -57,10 +58,9 @@ private:
     ClickHandler CloseWith(int32_t result)
     {
         return [this, result] {
-            HostWnd* host = root_.owner;
-            if (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) {
-                host->dialogResult = result;
-                SendMessageW(host->hwnd, WM_CLOSE, 0, 0);
+            if (HWND window = LiveWindowOf(root_.owner)) {
+                root_.owner->dialogResult = result;
+                SendMessageW(window, WM_CLOSE, 0, 0);
             }
         };
     }

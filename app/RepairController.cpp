@@ -28,11 +28,11 @@ constexpr size_t kStatusChars = 64;
 std::wstring OutcomeName(int32_t outcome)
 {
     switch (outcome) {
-    case 3: return L"the configuration could not be downloaded";
-    case 4: return L"the configuration is not usable";
-    case 6: return L"the package could not be downloaded";
-    case 7: return L"the package could not be unpacked";
-    case 8: return L"repair complete";
+    case Outcome::ConfigDownloadFailed: return L"the configuration could not be downloaded";
+    case Outcome::ConfigInvalid: return L"the configuration is not usable";
+    case Outcome::PackageDownloadFailed: return L"the package could not be downloaded";
+    case Outcome::ExtractionFailed: return L"the package could not be unpacked";
+    case Outcome::Repaired: return L"repair complete";
     default: return L"";
     }
 }
@@ -126,11 +126,11 @@ void RepairController::OnRepairClicked()
     if (!engine.IsInstallFolder(folder)) {
         Log(L"outcome: status 2, no Cross folder in \"" + folder + L"\"");
         ShowInfoDialog(ui_.host->hwnd, kFolderRejected);
-        StatusCode = 2;
+        StatusCode = Outcome::FolderRejected;
         return;
     }
     Log(L"repair started for " + folder);
-    StatusCode = 1;
+    StatusCode = Outcome::Started;
     engine.StartConfigWorker(ui_.host->hwnd);
     Lock();
 }
@@ -140,7 +140,7 @@ void RepairController::OnDownloadProgress(int32_t param)
     // The byte count is unsigned: read as signed, packages over 2 GiB would
     // show nonsense percentages.
     const uint32_t received = static_cast<uint32_t>(param);
-    const uint32_t size = static_cast<uint32_t>(RepairEngine::Instance().config.fileSize);
+    const uint32_t size = static_cast<uint32_t>(RepairEngine::Instance().Config().fileSize);
     const uint32_t percent = size == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / size);
     wchar_t text[kStatusChars];
     swprintf(text, kStatusChars, L"正在下载 %d%%", static_cast<int>(percent));
@@ -152,7 +152,7 @@ void RepairController::OnConfigLoaded()
 {
     SetStatus(kStatusCyan, L"配置加载完成");
     RepairEngine& engine = RepairEngine::Instance();
-    const std::wstring tips = engine.config.tips;
+    const std::wstring tips = engine.Config().tips;
     if (!tips.empty()) {
         Log(L"the configuration's notice is shown instead of a repair");
         ShowInfoDialog(ui_.host->hwnd, tips);
@@ -163,11 +163,11 @@ void RepairController::OnConfigLoaded()
     std::wstring process;
     for (;;) {
         if (engine.CheckProcesses(folder, process)) {
-            StatusCode = 1;
+            StatusCode = Outcome::Started;
             engine.StartPackageWorker(folder);
             return;  // the controls stay locked while the package worker runs
         }
-        StatusCode = 5;
+        StatusCode = Outcome::ProgramStillRunning;
         SetStatus(kStatusRed, L"检测到程序没有退出");
         if (ShowProcessDialog(ui_.host->hwnd, process) != 1) {
             Log(L"outcome: status 5, the player cancelled while " + process + L" runs");
@@ -182,10 +182,10 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
 {
     switch (code) {
     case ConfigDownloadFailed:
-        EndRun(kStatusRed, L"下载配置失败", 3);
+        EndRun(kStatusRed, L"下载配置失败", Outcome::ConfigDownloadFailed);
         break;
     case ConfigParseFailed:
-        EndRun(kStatusRed, L"解析配置失败", 4);
+        EndRun(kStatusRed, L"解析配置失败", Outcome::ConfigInvalid);
         break;
     case ConfigLoaded:
         OnConfigLoaded();
@@ -194,16 +194,16 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
         OnDownloadProgress(param);
         break;
     case PackageDownloadFailed:
-        EndRun(kStatusRed, L"下载安装包失败", 6);
+        EndRun(kStatusRed, L"下载安装包失败", Outcome::PackageDownloadFailed);
         break;
     case PackageDownloaded:
         SetStatus(kStatusCyan, L"安装包下载完成");
         break;
     case ExtractionFailed:
-        EndRun(kStatusRed, L"释放安装包失败", 7);
+        EndRun(kStatusRed, L"释放安装包失败", Outcome::ExtractionFailed);
         break;
     case ExtractionSucceeded:
-        EndRun(kStatusYellow, L"修复完成", 8);
+        EndRun(kStatusYellow, L"修复完成", Outcome::Repaired);
         break;
     case ExtractionProgress: {
         wchar_t text[kStatusChars];
@@ -218,8 +218,7 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
 
 HWND RepairController::LiveWindow() const
 {
-    const Quv::UI::HostWnd* host = ui_.root->owner;  // null once the window has closed
-    return (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) ? host->hwnd : nullptr;
+    return Quv::UI::LiveWindowOf(ui_.root->owner);  // the root forgets its owner once the window has closed
 }
 
 void RepairController::OnCloseClicked()

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class RepairEngine {
 public:
@@ -48,19 +49,32 @@ public:
     // executable name of the last blocking process.
     bool CheckProcesses(const std::wstring& folder, std::wstring& name);
 
+    // The configuration a repair goes by: what LoadConfig read from the server,
+    // or what a caller (a test) gives it.
+    const RepairConfig& Config() const { return config; }
+    void UseConfig(RepairConfig value) { config = std::move(value); }
+
+    // The window that receives the events; StartConfigWorker sets it too.
+    void ReportTo(HWND window) { notifyWindow = window; }
+
+    // The PEM key that packages must be signed with; empty: not checked.
+    void SetPackageKey(std::string pem) { packageKey = std::move(pem); }
+
+    // How every event is posted; tests put a full message queue in its place.
+    using PostMessageFn = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void SetPostMessage(PostMessageFn post) { postMessage = post; }
+
     std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
+    HANDLE workerThread = nullptr;
+
+private:
     HWND notifyWindow = nullptr;
     std::wstring installFolder;
     RepairConfig config;
-    HANDLE workerThread = nullptr;
-    // The PEM key that packages must be signed with: the one built into the
-    // program, if any. Empty: packages are unpacked unchecked.
+    // The key built into the program, if any.
     std::string packageKey = BuiltInPackageKey();
+    PostMessageFn postMessage = PostMessageW;
 
-    // How every event is posted; tests put a full message queue in its place.
-    BOOL(WINAPI* postMessage)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;
-
-private:
     RepairEngine() = default;
     ~RepairEngine() = default;
     RepairEngine(const RepairEngine&) = delete;

@@ -81,7 +81,15 @@ int SnapshotIndex(DWORD id)
 class CheckProcessesTest : public ::testing::Test {
 protected:
     void SetUp() override { CreateDirectoryW(game.c_str(), nullptr); }
-    void TearDown() override { engine.config.processNames.clear(); }
+    void TearDown() override { List({}); }
+
+    // The programs the configuration lists.
+    void List(std::vector<std::wstring> names)
+    {
+        RepairConfig config;
+        config.processNames = std::move(names);
+        engine.UseConfig(config);
+    }
 
     ScratchFolder scratch;
     std::wstring game = scratch / L"Varnok";
@@ -92,7 +100,7 @@ protected:
 TEST_F(CheckProcessesTest, AListedProgramRunningFromTheGameFolderBlocks)
 {
     RunningProgram program(game + L"\\Bin\\VnkGame.exe");
-    engine.config.processNames = {L"other.exe", L"VnkGame.exe"};
+    List({L"other.exe", L"VnkGame.exe"});
     EXPECT_FALSE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"VnkGame.exe");
     // A trailing separator in the folder text changes nothing.
@@ -104,10 +112,10 @@ TEST_F(CheckProcessesTest, AListedProgramRunningFromTheGameFolderBlocks)
 TEST_F(CheckProcessesTest, NamesMatchWithoutRegardToTheCaseOfAtoZ)
 {
     RunningProgram program(game + L"\\VnkGame.exe");
-    engine.config.processNames = {L"vnkgame.EXE"};
+    List({L"vnkgame.EXE"});
     EXPECT_FALSE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"VnkGame.exe") << "the name as the snapshot spells it";
-    engine.config.processNames = {L"VnkGame.ex"};
+    List({L"VnkGame.ex"});
     name = L"untouched";
     EXPECT_TRUE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"untouched");
@@ -116,7 +124,7 @@ TEST_F(CheckProcessesTest, NamesMatchWithoutRegardToTheCaseOfAtoZ)
 TEST_F(CheckProcessesTest, TheSameProgramFromAnotherFolderDoesNotBlock)
 {
     RunningProgram program(scratch / L"Elsewhere\\VnkGame.exe");
-    engine.config.processNames = {L"VnkGame.exe"};
+    List({L"VnkGame.exe"});
     EXPECT_TRUE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"untouched");
     // Without a folder text every listed program blocks.
@@ -126,7 +134,7 @@ TEST_F(CheckProcessesTest, TheSameProgramFromAnotherFolderDoesNotBlock)
 TEST_F(CheckProcessesTest, ASiblingFolderThatExtendsTheGameFolderNameBlocks)
 {
     RunningProgram program(game + L"2\\VnkGame.exe");
-    engine.config.processNames = {L"VnkGame.exe"};
+    List({L"VnkGame.exe"});
     EXPECT_FALSE(engine.CheckProcesses(game, name));
 }
 
@@ -134,7 +142,7 @@ TEST_F(CheckProcessesTest, TheLastBlockingProcessInSnapshotOrderIsNamed)
 {
     RunningProgram first(game + L"\\VnkGame.exe");
     RunningProgram second(game + L"\\VnkLobby.exe");
-    engine.config.processNames = {L"VnkGame.exe", L"VnkLobby.exe"};
+    List({L"VnkGame.exe", L"VnkLobby.exe"});
     const int a = SnapshotIndex(first.Id());
     const int b = SnapshotIndex(second.Id());
     ASSERT_GE(a, 0);
@@ -146,7 +154,7 @@ TEST_F(CheckProcessesTest, TheLastBlockingProcessInSnapshotOrderIsNamed)
 TEST_F(CheckProcessesTest, AnEmptyListBlocksNothing)
 {
     RunningProgram program(game + L"\\VnkGame.exe");
-    engine.config.processNames.clear();
+    List({});
     EXPECT_TRUE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"untouched");
 }
@@ -175,7 +183,7 @@ TEST_F(ProcessCheckOn64BitWindows, A64BitProgramElsewhereDoesNotBlock)
     BOOL helperWow64 = TRUE;
     ASSERT_TRUE(IsWow64Process(program.Handle(), &helperWow64));
     ASSERT_FALSE(helperWow64) << "the helper is a 64-bit process";
-    engine.config.processNames = {L"VnkGame.exe"};
+    List({L"VnkGame.exe"});
     EXPECT_TRUE(engine.CheckProcesses(game, name)) << "its path is read, so its folder counts";
     EXPECT_EQ(name, L"untouched");
 }
@@ -183,7 +191,7 @@ TEST_F(ProcessCheckOn64BitWindows, A64BitProgramElsewhereDoesNotBlock)
 TEST_F(ProcessCheckOn64BitWindows, A64BitProgramInTheGameFolderBlocks)
 {
     RunningProgram program(game + L"\\Bin\\VnkGame.exe", sleeper64);
-    engine.config.processNames = {L"VnkGame.exe"};
+    List({L"VnkGame.exe"});
     EXPECT_FALSE(engine.CheckProcesses(game, name));
     EXPECT_EQ(name, L"VnkGame.exe");
 }

@@ -128,8 +128,10 @@ TEST_F(DiagnosticsLogTest, ALogThatCannotBeWrittenChangesNoOutcome)
     ServeFile("packages/log-test.7z", package);
     RepairEngine& engine = RepairEngine::Instance();
     EventWindow window;
-    engine.notifyWindow = window.Handle();
-    engine.config.url = TestUrl(L"/packages/log-test.7z");
+    engine.ReportTo(window.Handle());
+    RepairConfig config;
+    config.url = TestUrl(L"/packages/log-test.7z");
+    engine.UseConfig(config);
 
     HANDLE lock = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
@@ -151,7 +153,7 @@ TEST_F(DiagnosticsLogTest, ALogThatCannotBeWrittenChangesNoOutcome)
     EXPECT_EQ(ReadAll(path), "") << "nothing was written while the file was locked";
     Log(L"after the lock");
     EXPECT_EQ(MessageOf(Lines(ReadAll(path)).back()), "after the lock") << "the log resumes";
-    engine.notifyWindow = nullptr;
+    engine.ReportTo(nullptr);
 }
 
 }  // namespace

@@ -377,10 +377,10 @@ TEST_F(FuzzTest, MutatedConfigurationsEndWithAResult)
         }
         // A configuration counts only with a package or a notice.
         if (lastResult == 1) {
-            EXPECT_TRUE((!engine.config.url.empty() && engine.config.fileSize != 0) || !engine.config.tips.empty())
+            EXPECT_TRUE((!engine.Config().url.empty() && engine.Config().fileSize != 0) || !engine.Config().tips.empty())
                 << "case " << index;
         }
-        for (const std::wstring& name : engine.config.processNames) {
+        for (const std::wstring& name : engine.Config().processNames) {
             EXPECT_FALSE(name.empty()) << "case " << index;
         }
     }

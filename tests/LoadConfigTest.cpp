@@ -19,7 +19,7 @@ protected:
     ScratchFolder folder;
     std::wstring ini = folder / L"vnk_cross_repaire.ini";
     RepairEngine& engine = RepairEngine::Instance();
-    const RepairConfig& config = engine.config;
+    const RepairConfig& config = engine.Config();
 };
 
 TEST_F(LoadConfigTest, ReadsACompleteConfiguration)

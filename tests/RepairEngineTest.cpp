@@ -13,6 +13,16 @@ namespace {
 
 const char kConfigPath[] = "images/js/vy/cross/vnk_cross_repair.ini";
 
+// A configuration that names a package, as the server's would.
+RepairConfig PackageAt(const std::wstring& url, const std::wstring& signature = L"")
+{
+    RepairConfig config;
+    config.url = url;
+    config.fileSize = 1;
+    config.signature = signature;
+    return config;
+}
+
 // A message queue that is full for the next `g_refusals` posts.
 std::atomic<int> g_refusals{0};
 
@@ -30,11 +40,10 @@ protected:
     void TearDown() override
     {
         engine.Shutdown(10000);
-        engine.notifyWindow = nullptr;
-        engine.cancelRequested = false;
-        engine.postMessage = PostMessageW;
-        engine.packageKey.clear();
-        engine.config.signature.clear();
+        engine.ReportTo(nullptr);
+        engine.SetPostMessage(PostMessageW);
+        engine.SetPackageKey("");
+        engine.UseConfig(RepairConfig());
     }
 
     // Runs the configuration worker; returns the events it posted.
@@ -48,10 +57,11 @@ protected:
     }
 
     // Runs the package worker on `folder` until its closing event (or `timeoutMs`).
-    void RunPackageWorker(const std::wstring& url, const std::wstring& folder, DWORD timeoutMs = 30000)
+    void RunPackageWorker(const std::wstring& url, const std::wstring& folder, const std::wstring& signature = L"",
+                          DWORD timeoutMs = 30000)
     {
-        engine.notifyWindow = window.Handle();
-        engine.config.url = url;
+        engine.ReportTo(window.Handle());
+        engine.UseConfig(PackageAt(url, signature));
         ASSERT_TRUE(engine.StartPackageWorker(folder));
         window.PumpUntil(
             [](const std::vector<EventRecord>& events) {
@@ -73,9 +83,9 @@ TEST_F(RepairEngineTest, ConfigWorkerPostsConfigLoadedForAValidFile)
     ServeFile(kConfigPath, "[General]\r\nurl=http://127.0.0.1/p.7z\r\nfilesize=99\r\n"
                            "processcount=1\r\nprocess_0=Varnok.exe\r\n");
     EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigLoaded});
-    EXPECT_EQ(engine.config.url, L"http://127.0.0.1/p.7z");
-    EXPECT_EQ(engine.config.fileSize, 99);
-    EXPECT_EQ(engine.config.processNames, std::vector<std::wstring>{L"Varnok.exe"});
+    EXPECT_EQ(engine.Config().url, L"http://127.0.0.1/p.7z");
+    EXPECT_EQ(engine.Config().fileSize, 99);
+    EXPECT_EQ(engine.Config().processNames, std::vector<std::wstring>{L"Varnok.exe"});
     EXPECT_TRUE(FileExists(LocalConfigPath()));
 }
 
@@ -102,7 +112,7 @@ TEST_F(RepairEngineTest, PackageWorkerStartsRightAfterConfigLoaded)
         ASSERT_TRUE(engine.StartConfigWorker(window.Handle()));
         window.PumpUntil([](const std::vector<EventRecord>& events) { return !events.empty(); }, 20000);
         ASSERT_EQ(window.Codes(), std::vector<uint32_t>{ConfigLoaded}) << "run " << run;
-        engine.config.url = TestUrl(L"/status/404");
+        engine.UseConfig(PackageAt(TestUrl(L"/status/404")));
         ScratchFolder folder;
         EXPECT_TRUE(engine.StartPackageWorker(folder.Path())) << "run " << run;
         EXPECT_TRUE(window.WaitFor(PackageDownloadFailed, 20000));
@@ -113,8 +123,8 @@ TEST_F(RepairEngineTest, PackageWorkerStartsRightAfterConfigLoaded)
 TEST_F(RepairEngineTest, ASecondStartWhileAWorkerRunsStartsNothing)
 {
     ScratchFolder folder;
-    engine.notifyWindow = window.Handle();
-    engine.config.url = TestUrl(L"/slow/40000?chunk=1000&delay=100");
+    engine.ReportTo(window.Handle());
+    engine.UseConfig(PackageAt(TestUrl(L"/slow/40000?chunk=1000&delay=100")));
     ASSERT_TRUE(engine.StartPackageWorker(folder.Path()));
     HANDLE first = engine.workerThread;
     EXPECT_FALSE(engine.StartConfigWorker(window.Handle()));
@@ -125,8 +135,8 @@ TEST_F(RepairEngineTest, ASecondStartWhileAWorkerRunsStartsNothing)
 TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadLeavesNothing)
 {
     ScratchFolder folder;
-    engine.notifyWindow = window.Handle();
-    engine.config.url = TestUrl(L"/slow/40960?chunk=8192&delay=2500");
+    engine.ReportTo(window.Handle());
+    engine.UseConfig(PackageAt(TestUrl(L"/slow/40960?chunk=8192&delay=2500")));
     ASSERT_TRUE(engine.StartPackageWorker(folder.Path()));
     ASSERT_TRUE(window.WaitFor(DownloadProgress, 10000));
 
@@ -147,9 +157,9 @@ TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadL
 
 TEST_F(RepairEngineTest, EventsAreDroppedOnceTheWindowIsGone)
 {
-    engine.notifyWindow = nullptr;
+    engine.ReportTo(nullptr);
     EXPECT_FALSE(engine.PostEvent(ConfigLoaded, 0));
-    engine.notifyWindow = window.Handle();
+    engine.ReportTo(window.Handle());
     EXPECT_TRUE(engine.PostEvent(ConfigLoaded, 0));
     window.Destroy();
     EXPECT_FALSE(engine.PostEvent(ConfigLoaded, 0));
@@ -226,8 +236,8 @@ TEST_F(RepairEngineTest, CancelDuringExtractionLeavesTheArchiveAndPostsNothingMo
 {
     ScratchFolder game;
     ServeFile("packages/many.7z", ReadAll(std::wstring(VNK_TEST_DATA) + L"\\many.7z"));
-    engine.notifyWindow = window.Handle();
-    engine.config.url = TestUrl(L"/packages/many.7z");
+    engine.ReportTo(window.Handle());
+    engine.UseConfig(PackageAt(TestUrl(L"/packages/many.7z")));
     ASSERT_TRUE(engine.StartPackageWorker(game.Path()));
     ASSERT_TRUE(window.WaitFor(ExtractionProgress, 20000));
     engine.Shutdown(10000);
@@ -249,8 +259,8 @@ TEST_F(RepairEngineTest, ProgressIsPostedAtMostEvery30MsAndTheLastChunkAlways)
     const std::string package = ReadAll(std::wstring(VNK_TEST_DATA) + L"\\big.7z");
     ASSERT_GT(package.size(), 20u << 20);
     ServeFile("packages/big.7z", package);
-    engine.notifyWindow = window.Handle();
-    engine.config.url = TestUrl(L"/packages/big.7z");
+    engine.ReportTo(window.Handle());
+    engine.UseConfig(PackageAt(TestUrl(L"/packages/big.7z")));
     const DWORD start = GetTickCount();
     ASSERT_TRUE(engine.StartPackageWorker(game.Path()));
     Sleep(3000);  // the stalled window thread
@@ -277,7 +287,7 @@ TEST_F(RepairEngineTest, ProgressIsPostedAtMostEvery30MsAndTheLastChunkAlways)
 
 TEST_F(RepairEngineTest, AClosingEventThatAFullQueueRefusesIsPostedOnceThereIsRoom)
 {
-    engine.postMessage = PostIntoFullQueue;
+    engine.SetPostMessage(PostIntoFullQueue);
     ServeFile(kConfigPath, "[General]\r\nurl=http://127.0.0.1/p.7z\r\nfilesize=99\r\n");
     g_refusals = 10;
     EXPECT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigLoaded});
@@ -292,7 +302,7 @@ TEST_F(RepairEngineTest, AClosingEventThatAFullQueueRefusesIsPostedOnceThereIsRo
 
 TEST_F(RepairEngineTest, AClosingEventIsGivenUpWhenTheWindowIsGone)
 {
-    engine.postMessage = PostIntoFullQueue;
+    engine.SetPostMessage(PostIntoFullQueue);
     g_refusals = 1 << 30;  // never any room
     ServeFile(kConfigPath, "[General]\r\ntips=t\r\n");
     EventWindow other;
@@ -314,7 +324,7 @@ TEST_F(RepairEngineTest, WithAPackageKeyOnlyAPackageSignedWithItIsUnpacked)
     changed[changed.size() / 2] ^= 0x01;
     ServeFile("packages/signed.7z", package);
     ServeFile("packages/changed.7z", changed);
-    engine.packageKey = ReadAll(keys + L"rsa2048.pub.pem");
+    engine.SetPackageKey(ReadAll(keys + L"rsa2048.pub.pem"));
     const std::wstring good = Widen(ReadAll(keys + L"package.rsa2048.sig"));
     const std::wstring other = Widen(ReadAll(keys + L"package.other.sig"));
     struct Case {
@@ -330,8 +340,7 @@ TEST_F(RepairEngineTest, WithAPackageKeyOnlyAPackageSignedWithItIsUnpacked)
         SCOPED_TRACE(c.what);
         window.events.clear();
         ScratchFolder game;
-        engine.config.signature = c.signature;
-        RunPackageWorker(TestUrl(c.path), game.Path());
+        RunPackageWorker(TestUrl(c.path), game.Path(), c.signature);
         const std::vector<uint32_t> codes = window.Codes();
         ASSERT_GE(codes.size(), 2u);
         EXPECT_EQ(codes[codes.size() - 2], c.closing == ExtractionSucceeded ? ExtractionProgress : PackageDownloaded);

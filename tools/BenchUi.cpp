@@ -70,7 +70,9 @@ int wmain(int argc, wchar_t** argv)
     QueryPerformanceFrequency(&frequency);
     const double ms = 1000.0 / static_cast<double>(frequency.QuadPart);
 
-    RepairEngine::Instance().config.fileSize = _wtoi(argv[2]);
+    RepairConfig config;
+    config.fileSize = _wtoi(argv[2]);
+    RepairEngine::Instance().UseConfig(config);
     HostWnd host;
     WindowRoot root;
     host.root = &root;

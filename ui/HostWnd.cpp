@@ -1,5 +1,6 @@
 #include "HostWnd.h"
 
+#include "ResourceIds.h"
 #include "ThunkPool.h"
 #include "WindowRoot.h"
 
@@ -68,6 +69,11 @@ HostWnd* Bind(HWND hwnd, const void* entry, int procedureIndex)
 
 void SetModuleInstance(HINSTANCE instance) { g_instance = instance; }
 
+HWND LiveWindowOf(const HostWnd* host)
+{
+    return (host != nullptr && host->hwnd != nullptr && IsWindow(host->hwnd)) ? host->hwnd : nullptr;
+}
+
 HINSTANCE ModuleInstance() { return g_instance != nullptr ? g_instance : GetModuleHandleW(nullptr); }
 
 LRESULT CALLBACK StartWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -105,8 +111,8 @@ bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = StartWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = kHostWindowClass;
@@ -139,7 +145,7 @@ int32_t HostWnd::RunModal(HWND owner)
         return -1;
     }
     PendingWindows().push_back(this);
-    const INT_PTR result = DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(kDialogTemplateId), owner,
+    const INT_PTR result = DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_MESSAGE_DIALOG), owner,
                                            StartDialogProc, 0);
     std::deque<HostWnd*>& pending = PendingWindows();
     if (!pending.empty() && pending.back() == this) {
@@ -206,7 +212,7 @@ void HostWnd::AddMessageHandler(uint32_t message, MessageHandler handler)
 
 void HostWnd::SetIcons()
 {
-    HICON icon = LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(kIconId));
+    HICON icon = LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(IDI_APP_ICON));
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
@@ -275,6 +281,65 @@ LRESULT HostWnd::OnControlColor(WPARAM dc)
     return reinterpret_cast<LRESULT>(GetStockObject(BLACK_BRUSH));
 }
 
+// The rows that the window and the dialog procedure share. What follows a row
+// differs between the two: their own default processing (Default), a value to
+// return (Value), or nothing at all (Swallow).
+HostWnd::Reply HostWnd::OnSharedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& value)
+{
+    switch (message) {
+    case WM_SIZE:
+        root->OnSize(LOWORD(lParam), HIWORD(lParam));
+        if (wParam == SIZE_RESTORED) {
+            RaiseOwnedWindows();
+        }
+        return Reply::Default;
+    case WM_PAINT:
+        if (restorePending) {
+            OnPaint();
+            value = 0;  // no BeginPaint: the system keeps the update region
+            return Reply::Value;
+        }
+        OnPaint();
+        return Reply::Default;
+    case WM_ERASEBKGND:
+        value = 1;
+        return Reply::Value;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            root->OnCommand(LOWORD(wParam), wParam, lParam);
+        }
+        return Reply::Default;
+    case WM_SYSCOMMAND:
+        if (IsMaximizeCommand(wParam)) {
+            return Reply::Swallow;  // the skinned window has one size
+        }
+        OnSysCommand(wParam);
+        return Reply::Default;
+    case WM_TIMER:
+        if (wParam == timerId) {
+            root->OnTimer();
+        }
+        return Reply::Default;
+    case WM_CTLCOLORSTATIC:
+        value = OnControlColor(wParam);
+        return Reply::Value;
+    case WM_MOUSEMOVE:
+        OnMouseMove(wParam, lParam);
+        return Reply::Default;
+    case WM_LBUTTONDOWN:
+        return OnLButtonDown(lParam, value) ? Reply::Value : Reply::Default;
+    case WM_LBUTTONUP:
+        root->OnLButtonUp(PointOf(lParam));
+        return Reply::Default;
+    case WM_MOUSELEAVE:
+        leaveTracking_ = false;
+        root->OnMouseLeave();
+        return Reply::Default;
+    default:
+        return Reply::Default;
+    }
+}
+
 LRESULT HostWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (root == nullptr) {
@@ -300,68 +365,28 @@ LRESULT HostWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         hwnd = nullptr;
         PostQuitMessage(0);
         return 0;
-    case WM_SIZE:
-        root->OnSize(LOWORD(lParam), HIWORD(lParam));
-        if (wParam == SIZE_RESTORED) {
-            RaiseOwnedWindows();
-        }
-        break;
-    case WM_PAINT:
-        if (restorePending) {
-            OnPaint();
-            return 0;  // no BeginPaint: the system keeps the update region
-        }
-        OnPaint();
-        break;
     case WM_CLOSE:
         root->OnClose();
-        break;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_COMMAND:
-        if (HIWORD(wParam) == EN_CHANGE) {
-            root->OnCommand(LOWORD(wParam), wParam, lParam);
-        }
-        break;
-    case WM_SYSCOMMAND:
-        if (IsMaximizeCommand(wParam)) {
-            return 0;  // the skinned window has one size
-        }
-        OnSysCommand(wParam);
-        break;
-    case WM_TIMER:
-        if (wParam == timerId) {
-            root->OnTimer();
-        }
-        break;
+        break;  // the default processing destroys the window
+    case WM_CTLCOLOREDIT:
+        return OnControlColor(wParam);
     case WM_EXITMENULOOP:
         // The window menu may have drawn over the client area (a system that
         // draws a caption button the skinned window doesn't have): show the
         // window whole again.
         root->Invalidate(nullptr);
         break;
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-        return OnControlColor(wParam);
-    case WM_MOUSEMOVE:
-        OnMouseMove(wParam, lParam);
-        break;
-    case WM_LBUTTONDOWN: {
-        LRESULT dragResult = 0;
-        if (OnLButtonDown(lParam, dragResult)) {
-            return dragResult;
+    default: {
+        LRESULT value = 0;
+        const Reply reply = OnSharedMessage(message, wParam, lParam, value);
+        if (reply == Reply::Value) {
+            return value;
+        }
+        if (reply == Reply::Swallow) {
+            return 0;
         }
         break;
     }
-    case WM_LBUTTONUP:
-        root->OnLButtonUp(PointOf(lParam));
-        break;
-    case WM_MOUSELEAVE:
-        leaveTracking_ = false;
-        root->OnMouseLeave();
-        break;
-    default:
-        break;
     }
     // hwnd may have been cleared by a handler that closed the window meanwhile.
     return hwnd != nullptr ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
@@ -377,59 +402,28 @@ INT_PTR HostWnd::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         hwnd = nullptr;
         return 0;
-    case WM_SIZE:
-        root->OnSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_PAINT:
-        OnPaint();
-        return 0;
     case WM_CLOSE:
         root->OnClose();
         EndDialog(hwnd, dialogResult);
         return 0;
-    case WM_ERASEBKGND:
-        return 1;
     case WM_INITDIALOG:
         SetIcons();
         root->OnCreate();
         MoveTo(Rect{0, 0, kDialogWidth, kDialogHeight});
         CenterOnOwner();
         return 0;
-    case WM_COMMAND:
-        if (HIWORD(wParam) == EN_CHANGE) {
-            root->OnCommand(LOWORD(wParam), wParam, lParam);
+    default: {
+        LRESULT value = 0;
+        const Reply reply = OnSharedMessage(message, wParam, lParam, value);
+        if (reply == Reply::Value) {
+            return static_cast<INT_PTR>(value);
         }
-        return 0;
-    case WM_SYSCOMMAND:
-        if (IsMaximizeCommand(wParam)) {
+        if (reply == Reply::Swallow) {
             SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, 0);
-            return TRUE;  // handled: the dialog keeps its size
-        }
-        OnSysCommand(wParam);
-        return 0;
-    case WM_TIMER:
-        if (wParam == timerId) {
-            root->OnTimer();
+            return TRUE;  // handled: nothing more happens
         }
         return 0;
-    case WM_CTLCOLORSTATIC:
-        return static_cast<INT_PTR>(OnControlColor(wParam));
-    case WM_MOUSEMOVE:
-        OnMouseMove(wParam, lParam);
-        return 0;
-    case WM_LBUTTONDOWN: {
-        LRESULT dragResult = 0;
-        return OnLButtonDown(lParam, dragResult) ? static_cast<INT_PTR>(dragResult) : 0;
     }
-    case WM_LBUTTONUP:
-        root->OnLButtonUp(PointOf(lParam));
-        return 0;
-    case WM_MOUSELEAVE:
-        leaveTracking_ = false;
-        root->OnMouseLeave();
-        return 0;
-    default:
-        return 0;
     }
 }
 

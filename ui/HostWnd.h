@@ -24,10 +24,14 @@ void SetModuleInstance(HINSTANCE instance);
 HINSTANCE ModuleInstance();
 
 constexpr wchar_t kHostWindowClass[] = L"QUV_HOSTWND_CLASS";
-constexpr WORD kIconId = 107;
-constexpr WORD kDialogTemplateId = 103;
 constexpr int32_t kDialogWidth = 347;
 constexpr int32_t kDialogHeight = 209;
+
+class HostWnd;
+
+// The native window of `host` while it still exists; null for no host, a host
+// whose window is not made yet or gone, and a handle the system no longer knows.
+HWND LiveWindowOf(const HostWnd* host);
 
 class HostWnd {
 public:
@@ -59,7 +63,9 @@ public:
     std::map<uint32_t, std::vector<MessageHandler>> handlers;
 
 private:
-    bool HasWindow() const { return hwnd != nullptr && IsWindow(hwnd); }
+    bool HasWindow() const { return LiveWindowOf(this) != nullptr; }
+    enum class Reply { Default, Value, Swallow };
+    Reply OnSharedMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& value);
     // What both procedures do for a message.
     void SetIcons();
     void OnPaint();
