@@ -6,6 +6,7 @@
 #include "UsageReport.h"
 
 #include "DiagnosticsLog.h"
+#include "KernelFunction.h"
 #include "HostWnd.h"
 
 #include <windows.h>
@@ -30,8 +31,7 @@ void LogStart()
     }
     // IsWow64Process is missing before XP SP2: looked up, not imported.
     using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    const IsWow64Fn isWow64 = reinterpret_cast<IsWow64Fn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    const IsWow64Fn isWow64 = KernelFunction<IsWow64Fn>("IsWow64Process");
     BOOL wow64 = FALSE;
     if (isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64) {
         line += L", WOW64";

@@ -2,6 +2,7 @@
 
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
+#include "KernelFunction.h"
 #include "ScopedHandle.h"
 
 #include <psapi.h>
@@ -16,20 +17,14 @@ constexpr DWORD kQueryLimitedInformation = 0x1000;  // PROCESS_QUERY_LIMITED_INF
 
 using QueryImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, PDWORD size);
 
-// QueryFullProcessImageNameW (Vista and later) reads the path of any process,
-// a 64-bit one too when we run as 32-bit on 64-bit Windows, where
-// GetModuleFileNameExW fails. Looked up at run time, so that XP still loads us.
-QueryImageNameFn FullImageNameQuery()
-{
-    static const QueryImageNameFn query = reinterpret_cast<QueryImageNameFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
-    return query;
-}
-
 // The path of a process's executable; false when it can't be read either way.
 bool ProcessImagePath(DWORD processId, std::wstring& path)
 {
-    if (const QueryImageNameFn query = FullImageNameQuery()) {
+    // QueryFullProcessImageNameW (Vista and later) reads the path of any
+    // process, a 64-bit one too when we run as 32-bit on 64-bit Windows, where
+    // GetModuleFileNameExW fails.
+    static const QueryImageNameFn query = KernelFunction<QueryImageNameFn>("QueryFullProcessImageNameW");
+    if (query != nullptr) {
         ScopedHandle process(OpenProcess(kQueryLimitedInformation, FALSE, processId));
         if (process.IsValid()) {
             std::vector<wchar_t> buffer(32768);

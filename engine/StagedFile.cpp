@@ -3,6 +3,7 @@
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
+#include "KernelFunction.h"
 
 #include <windows.h>
 
@@ -75,21 +76,14 @@ struct RenameInformation {
 constexpr int kFileRenameInfo = 3;
 using SetFileInformationFn = BOOL(WINAPI*)(HANDLE file, int infoClass, LPVOID info, DWORD size);
 
-// SetFileInformationByHandle (Vista and later), looked up so that XP still loads us.
-SetFileInformationFn SetFileInformation()
-{
-    static const SetFileInformationFn set = reinterpret_cast<SetFileInformationFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
-    return set;
-}
-
 // Renames the open staging file over `target`: one call where MoveFileExW
 // opens, renames and closes again, which counts when a package has thousands
 // of files. Only drive-letter paths are given this way, as NT paths; false
 // whenever it can't be done, and the caller moves the file by name instead.
 bool RenameOpenFile(HANDLE file, const std::wstring& target)
 {
-    const SetFileInformationFn set = SetFileInformation();
+    // Vista and later.
+    static const SetFileInformationFn set = KernelFunction<SetFileInformationFn>("SetFileInformationByHandle");
     if (set == nullptr || target.size() < 3 || target[1] != L':' || target[2] != L'\\') {
         return false;
     }

@@ -1,5 +1,6 @@
 // CheckProcesses with real processes: the tests' helper program copied into a
 // game folder (or elsewhere) and started there under wine.
+#include "KernelFunction.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 
@@ -24,8 +25,7 @@ bool ImagePathReadable(HANDLE process)
     if (GetModuleFileNameExW(process, nullptr, path, MAX_PATH) != 0) {
         return true;
     }
-    const auto query = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    const auto query = KernelFunction<QueryImageNameFn>("QueryFullProcessImageNameW");
     DWORD size = MAX_PATH;
     return query != nullptr && query(process, 0, path, &size) && size > 0;
 }
