@@ -81,17 +81,17 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination,
         } else {
             // An error page is not the file we asked for.
             const DWORD status = get.Status();
+            const bool statusOk = status == 0 || (status >= 200 && status < 300);
             uint64_t announced = 0;
             const bool hasLength = get.ContentLength(announced);
             Log(url + L": HTTP " + Num(status) +
                 (hasLength ? L", Content-Length " + Num(announced) : std::wstring(L", no Content-Length")));
             uint64_t received = 0;
             DWORD error = 0;
-            const Transfer transfer = (status == 0 || (status >= 200 && status < 300))
-                                          ? CopyBody(url, request, file.Get(), progress, received, error)
-                                          : Transfer::Stopped;
+            const Transfer transfer =
+                statusOk ? CopyBody(url, request, file.Get(), progress, received, error) : Transfer::Stopped;
             const DWORD took = GetTickCount() - start;
-            if (status != 0 && (status < 200 || status >= 300)) {
+            if (!statusOk) {
                 Log(url + L": failed: HTTP " + Num(status) + L", nothing saved");
             } else if (transfer == Transfer::ReadFailed) {
                 Log(url + L": failed after " + Num(received) + L" bytes: " + ErrorText(error));

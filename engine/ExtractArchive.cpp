@@ -185,10 +185,12 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             if (!WriteWholeFile(path, data, size)) {
                 return kExtractOutputFailed;
             }
-            // A new file has the archive attribute already: that common case costs no call.
-            const UInt32 attributes = reader.HasAttributes(i) ? WindowsPartOf(reader.Attributes(i)) : 0;
-            if (reader.HasAttributes(i) && attributes != FILE_ATTRIBUTE_ARCHIVE) {
-                SetFileAttributesW(path.c_str(), attributes);
+            if (reader.HasAttributes(i)) {
+                // A new file has the archive attribute already: that common case costs no call.
+                const UInt32 attributes = WindowsPartOf(reader.Attributes(i));
+                if (attributes != FILE_ATTRIBUTE_ARCHIVE) {
+                    SetFileAttributesW(path.c_str(), attributes);
+                }
             }
         }
 

@@ -49,10 +49,16 @@ RepairEngine& RepairEngine::Instance()
     return *engine;
 }
 
-bool RepairEngine::PostEvent(uint32_t code, int32_t param)
+HWND RepairEngine::LiveNotifyWindow() const
 {
     HWND window = notifyWindow;
-    if (window == nullptr || !IsWindow(window)) {
+    return (window != nullptr && IsWindow(window)) ? window : nullptr;
+}
+
+bool RepairEngine::PostEvent(uint32_t code, int32_t param)
+{
+    HWND window = LiveNotifyWindow();
+    if (window == nullptr) {
         return false;
     }
     return postMessage(window, WM_REPAIR_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(param)) != FALSE;
@@ -64,7 +70,7 @@ bool RepairEngine::PostClosingEvent(uint32_t code)
         if (PostEvent(code, 0)) {
             return true;
         }
-        if (notifyWindow == nullptr || !IsWindow(notifyWindow)) {
+        if (LiveNotifyWindow() == nullptr) {
             return false;
         }
         Sleep(kRepostPauseMs);

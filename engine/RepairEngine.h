@@ -84,6 +84,8 @@ private:
     // true when the slot is empty afterwards.
     bool FreeWorkerSlot(DWORD waitMs);
     bool StartWorker(LPTHREAD_START_ROUTINE routine);
+    // notifyWindow while the system still knows it; null otherwise.
+    HWND LiveNotifyWindow() const;
     void LogConfig(bool loaded) const;
     bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
 };
