@@ -37,6 +37,11 @@ std::wstring OutcomeName(int32_t outcome)
     }
 }
 
+void LogOutcome(int32_t outcome, const std::wstring& what)
+{
+    Log(L"outcome: status " + Num(static_cast<uint32_t>(outcome)) + L", " + what);
+}
+
 }  // namespace
 
 std::wstring RepairController::FolderText() const
@@ -71,7 +76,7 @@ void RepairController::Unlock()
 
 void RepairController::EndRun(COLORREF color, const wchar_t* text, int32_t outcome)
 {
-    Log(L"outcome: status " + Num(static_cast<uint32_t>(outcome)) + L", " + OutcomeName(outcome));
+    LogOutcome(outcome, OutcomeName(outcome));
     SetStatus(color, text);
     ShowInfoDialog(ui_.host->hwnd, text);
     Unlock();
@@ -124,7 +129,7 @@ void RepairController::OnRepairClicked()
     RepairEngine& engine = RepairEngine::Instance();
     const std::wstring folder = FolderText();
     if (!engine.IsInstallFolder(folder)) {
-        Log(L"outcome: status 2, no Cross folder in \"" + folder + L"\"");
+        LogOutcome(Outcome::FolderRejected, L"no Cross folder in \"" + folder + L"\"");
         ShowInfoDialog(ui_.host->hwnd, kFolderRejected);
         StatusCode = Outcome::FolderRejected;
         return;
@@ -170,7 +175,7 @@ void RepairController::OnConfigLoaded()
         StatusCode = Outcome::ProgramStillRunning;
         SetStatus(kStatusRed, L"检测到程序没有退出");
         if (ShowProcessDialog(ui_.host->hwnd, process) != 1) {
-            Log(L"outcome: status 5, the player cancelled while " + process + L" runs");
+            LogOutcome(Outcome::ProgramStillRunning, L"the player cancelled while " + process + L" runs");
             Unlock();
             return;
         }
