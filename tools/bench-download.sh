@@ -6,9 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 size_mb=${1:-200}
-. scripts/wine-env.sh
-cmake --preset win64 >/dev/null && cmake --build --preset win64 --target bench_download >/dev/null
-cmake --preset win32 >/dev/null && cmake --build --preset win32 --target bench_download >/dev/null
+. tools/bench-env.sh
+vnk_bench_build bench_download
 
 work=$(mktemp -d /tmp/vnk-bench-download.XXXXXX)
 port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
@@ -37,9 +36,4 @@ bench() {  # arch build-dir prefix
   vnk_wineserver_stop
 }
 
-bench win64 build/win64 "$root/build/win64/wineprefix"
-if vnk_wine32_available; then
-  bench win32 build/win32 "$root/build/win32/wineprefix"
-else
-  echo "bench-download: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
-fi
+vnk_bench_both_builds bench-download

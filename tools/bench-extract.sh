@@ -22,10 +22,8 @@ only_limit=false
 if [ "${1:-}" = --solid-limit ]; then only_limit=true; shift; fi
 size_mb=${1:-200}
 runs=${2:-3}
-. scripts/wine-env.sh
-targets="bench_extract bench_file_floor sdk_7zdec"
-cmake --preset win64 >/dev/null && cmake --build --preset win64 --target $targets >/dev/null
-cmake --preset win32 >/dev/null && cmake --build --preset win32 --target $targets >/dev/null
+. tools/bench-env.sh
+vnk_bench_build bench_extract bench_file_floor sdk_7zdec
 
 work=$(mktemp -d /tmp/vnk-bench-extract.XXXXXX)
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/vnk-bench-out.XXXXXX); else out=$work/out; fi
@@ -180,10 +178,5 @@ bench() {  # arch build-dir prefix
   vnk_wineserver_stop
 }
 
-bench win64 build/win64 "$root/build/win64/wineprefix"
-if vnk_wine32_available; then
-  bench win32 build/win32 "$root/build/win32/wineprefix"
-  solid_limit
-else
-  echo "bench-extract: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
-fi
+vnk_bench_both_builds bench-extract
+if vnk_wine32_available; then solid_limit; fi

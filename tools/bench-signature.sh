@@ -7,9 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 size_mb=${1:-100}
-. scripts/wine-env.sh
-cmake --preset win64 >/dev/null && cmake --build --preset win64 --target bench_signature >/dev/null
-cmake --preset win32 >/dev/null && cmake --build --preset win32 --target bench_signature >/dev/null
+. tools/bench-env.sh
+vnk_bench_build bench_signature
 
 work=$(mktemp -d /tmp/vnk-bench-signature.XXXXXX)
 cleanup() { vnk_wine_stop; rm -rf "$work"; }
@@ -37,9 +36,4 @@ bench() {  # arch build-dir prefix
   vnk_wineserver_stop
 }
 
-bench win64 build/win64 "$root/build/win64/wineprefix"
-if vnk_wine32_available; then
-  bench win32 build/win32 "$root/build/win32/wineprefix"
-else
-  echo "bench-signature: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
-fi
+vnk_bench_both_builds bench-signature

@@ -32,6 +32,13 @@ def files_under(root):
                 yield path, os.path.relpath(path, root)
 
 
+def copy_in(path, target):
+    """Copies one file into the corpus; returns its size."""
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    shutil.copyfile(path, target)
+    return os.path.getsize(path)
+
+
 def main():
     dest = os.path.join(sys.argv[1], "Cross")
     total_mb = int(sys.argv[2]) if len(sys.argv) > 2 else 200
@@ -40,18 +47,12 @@ def main():
     for path, relative in files_under(DLLS):
         if size >= budget:
             break
-        target = os.path.join(dest, "bin", relative)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copyfile(path, target)
-        size += os.path.getsize(path)
+        size += copy_in(path, os.path.join(dest, "bin", relative))
         count += 1
     for name, root in SHARED:
         for path, relative in files_under(root):
             if usable(os.path.join(name, relative)):
-                target = os.path.join(dest, name, relative)
-                os.makedirs(os.path.dirname(target), exist_ok=True)
-                shutil.copyfile(path, target)
-                size += os.path.getsize(path)
+                size += copy_in(path, os.path.join(dest, name, relative))
                 count += 1
     print("corpus: %d files, %d MB" % (count, size // (1024 * 1024)))
 

@@ -186,15 +186,20 @@ class App:
             self.process.wait()
 
 
-def make_package(source_tree, archive, method="LZMA2"):
-    """A 7z package of `source_tree` (a dict of relative path -> bytes), made by Debian's 7-Zip."""
-    work = archive + ".src"
-    shutil.rmtree(work, ignore_errors=True)
-    for relative, data in source_tree.items():
-        path = os.path.join(work, relative)
+def write_tree(tree, folder):
+    """Writes `tree` (a dict of relative path -> bytes) into `folder`, made anew."""
+    shutil.rmtree(folder, ignore_errors=True)
+    for relative, data in tree.items():
+        path = os.path.join(folder, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
+
+
+def make_package(source_tree, archive, method="LZMA2"):
+    """A 7z package of `source_tree` (a dict of relative path -> bytes), made by Debian's 7-Zip."""
+    work = archive + ".src"
+    write_tree(source_tree, work)
     if os.path.exists(archive):
         os.remove(archive)
     subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=" + method, os.path.abspath(archive), "."], cwd=work,

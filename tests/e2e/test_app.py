@@ -341,13 +341,8 @@ class AppTest(unittest.TestCase):
     def publish(self, tree, *options, serve=True):
         """Publishes `tree`; serves the package and its configuration file unless told not to."""
         source, output = self.game + "-source", self.game + ("-published" if serve else "-aside")
-        for folder in (source, output):
-            shutil.rmtree(folder, ignore_errors=True)
-        for relative, data in tree.items():
-            path = os.path.join(source, relative)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
+        shutil.rmtree(output, ignore_errors=True)
+        ui.write_tree(tree, source)
         subprocess.run([sys.executable, PUBLISH, source, output, "--url",
                         "http://127.0.0.1:%d/packages/published.7z" % PORT, *options], check=True,
                        capture_output=True)

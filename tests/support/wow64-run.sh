@@ -8,10 +8,7 @@ shift
 here=$(cd "$(dirname "$0")/../.." && pwd)
 . "$here/scripts/wine-env.sh"
 vnk_wine_prefix "$prefix" win64 || exit 2
-out=$(mktemp)
-/usr/lib/wine/wine "$@" </dev/null >"$out" 2>&1
+"$here/tests/support/wine-run.sh" /usr/lib/wine/wine "$@"
 rc=$?
-cat "$out"
-rm -f "$out"
 "$VNK_WINESERVER" -k 2>/dev/null
 exit $rc

@@ -1,0 +1,26 @@
+# Sourced by the benchmarks that measure both builds (bench-download.sh,
+# bench-extract.sh, bench-signature.sh), from the project root: wine, and the
+# steps they share.
+. scripts/wine-env.sh
+
+# Builds the benchmark programs TARGET... in the win64 build and in the shipped
+# 32-bit one.
+vnk_bench_build() {
+  local preset
+  for preset in win64 win32; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target "$@" >/dev/null
+  done
+}
+
+# Runs the benchmark's own `bench ARCH BUILD-DIR PREFIX` for the win64 build
+# under wine64 and, where 32-bit wine runs, for the shipped 32-bit build; where
+# it can't, says so in one line. vnk_bench_both_builds NAME
+vnk_bench_both_builds() {
+  bench win64 build/win64 "$root/build/win64/wineprefix"
+  if vnk_wine32_available; then
+    bench win32 build/win32 "$root/build/win32/wineprefix"
+  else
+    echo "$1: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
+  fi
+}
