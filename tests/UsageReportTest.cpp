@@ -5,22 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 // Whole lines only: the server's "hang ended <path>" line holds the path too.
 size_t Count(const std::string& log, const std::string& line)
 {
+    std::istringstream lines(log);
     size_t n = 0;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos) {
-            end = log.size();
-        }
-        if (log.compare(start, end - start, line) == 0) {
+    for (std::string each; std::getline(lines, each);) {
+        if (each == line) {
             ++n;
         }
-        start = end + 1;
     }
     return n;
 }
