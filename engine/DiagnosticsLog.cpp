@@ -18,7 +18,7 @@ public:
 
     void Write(const std::wstring& message)
     {
-        const std::string line = Utf8(Stamp() + message + L"\r\n");
+        const std::string line = Utf8(Stamp() + OneLine(message) + L"\r\n");
         EnterCriticalSection(&lock_);
         if (Open() && size_ > 0 && size_ + line.size() > kMaxLogBytes) {
             RollOver();
@@ -106,6 +106,24 @@ private:
         return text;
     }
 
+    // Names and server text can hold line breaks; escaped, one event stays one
+    // line and nobody can forge a line of the log.
+    static std::wstring OneLine(const std::wstring& message)
+    {
+        std::wstring out;
+        out.reserve(message.size());
+        for (wchar_t c : message) {
+            if (c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029) {
+                wchar_t code[8];
+                swprintf(code, 8, c < 0x100 ? L"\\x%02X" : L"\\u%04X", static_cast<unsigned>(c));
+                out += code;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
+
     static std::string Utf8(const std::wstring& text)
     {
         const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
@@ -173,6 +191,12 @@ std::wstring ErrorText(DWORD error)
     while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ' ||
                           text[length - 1] == L'.')) {
         text[--length] = L'\0';
+    }
+    // Some texts run over several lines; the log wants one.
+    for (DWORD i = 0; i < length; ++i) {
+        if (text[i] == L'\r' || text[i] == L'\n') {
+            text[i] = L' ';
+        }
     }
     // Codes with the top bit set (CryptoAPI's, for one) read better in hex.
     wchar_t code[16];

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
@@ -18,7 +20,7 @@ std::wstring WithoutTrailingDotsAndBlanks(std::wstring text)
 }
 
 // Windows maps these names to devices in every folder, whatever follows the
-// first dot and whatever trailing blanks the stem has. Ports are numbered 1 to
+// first dot and whatever trailing blanks the stem has. Ports are numbered 0 to
 // 9 and, for Windows, also with the superscript digits 1 to 3.
 bool IsDeviceName(const std::wstring& component)
 {
@@ -32,10 +34,33 @@ bool IsDeviceName(const std::wstring& component)
         return false;
     }
     const wchar_t digit = stem[3];
-    const bool portNumber = (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+    const bool portNumber = (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
                             digit == L'\u00B3';
     const std::wstring prefix = stem.substr(0, 3);
     return portNumber && (SameAsciiNoCase(prefix, L"COM") || SameAsciiNoCase(prefix, L"LPT"));
+}
+
+// Characters no Windows file name may hold; ":" and the separators are dealt
+// with on their own.
+bool IsForbiddenCharacter(wchar_t c)
+{
+    return c < 0x20 || wcschr(L"<>\"|?*", c) != nullptr;
+}
+
+// A component Windows can't hold as it stands: it would drop trailing dots and
+// blanks (or, through an NT path, keep them and make a file nothing else can
+// open), so "." and ".." count here too.
+bool IsUnfitComponent(const std::wstring& component)
+{
+    if (!component.empty() && (component.back() == L'.' || component.back() == L' ')) {
+        return true;
+    }
+    for (wchar_t c : component) {
+        if (IsForbiddenCharacter(c)) {
+            return true;
+        }
+    }
+    return IsDeviceName(component);
 }
 
 }  // namespace
@@ -51,12 +76,7 @@ bool IsSafeEntryName(const std::wstring& name)
         while (end < name.size() && !IsSeparator(name[end])) {
             ++end;
         }
-        const std::wstring component = name.substr(start, end - start);
-        // ".. " and "..." act like "..".
-        if (WithoutTrailingDotsAndBlanks(component).empty() && component.find(L"..") != std::wstring::npos) {
-            return false;
-        }
-        if (IsDeviceName(component)) {
+        if (IsUnfitComponent(name.substr(start, end - start))) {
             return false;
         }
         start = end + 1;

@@ -7,11 +7,13 @@
 // Paths are built in buffers of this many characters, terminating zero included.
 constexpr size_t kMaxOutputPath = 260;
 
-// False for a name that could leave the destination folder or name something
-// other than a plain file: empty, rooted ("/", "\"), a drive or stream (any
-// ":"), a ".." component, or a device name (CON, PRN, AUX, NUL, CONIN$,
-// CONOUT$, COM1-9, LPT1-9, COM and LPT with a superscript 1-3, with or without
-// an extension) as a component.
+// False for a name that could leave the destination folder, name something
+// other than a plain file, or that Windows can't hold as it stands: empty,
+// rooted ("/", "\"), a drive or stream (any ":"), a component that ends in a
+// dot or a blank ("..", "." and "a.txt." among them), a control character or
+// one of < > " | ? *, or a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM0-9, LPT0-9, COM and LPT with a superscript 1-3, with or without an
+// extension) as a component. tools/publish-package refuses the same names.
 bool IsSafeEntryName(const std::wstring& name);
 
 // destination + "\" + name, or false when that does not fit kMaxOutputPath.

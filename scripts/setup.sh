@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 deps="$here/third_party"
 
 packages=(
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64 binutils
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64 binutils
   wine64 xvfb xdotool imagemagick
   fonts-wqy-microhei fonts-wine
   7zip p7zip-full

@@ -66,12 +66,15 @@ TEST_F(DiagnosticsLogTest, LinesCarryTheTimeTheThreadAndTheMessageInUtf8)
     HANDLE worker = CreateThread(nullptr, 0, LogFromAWorker, nullptr, 0, nullptr);
     WaitForSingleObject(worker, 5000);
     CloseHandle(worker);
+    Log(L"entry Cross/a\r\n2026-12-08 00:00:00.000 [UI] forged\x01\u2028");
     const std::vector<std::string> lines = Lines(ReadAll(path));
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(MessageOf(lines[0]), "from the UI thread: 游戏路径");
     EXPECT_NE(lines[0].find(" [UI] "), std::string::npos);
     EXPECT_EQ(MessageOf(lines[1]), "from a worker");
     EXPECT_NE(lines[1].find(" [worker] "), std::string::npos);
+    // Control characters are escaped: one event, one line.
+    EXPECT_EQ(MessageOf(lines[2]), "entry Cross/a\\x0D\\x0A2026-12-08 00:00:00.000 [UI] forged\\x01\\u2028");
 }
 
 TEST_F(DiagnosticsLogTest, TwoThreadsWritingTenThousandLinesEachLeaveWholeLines)

@@ -227,24 +227,6 @@ Bytes MutateConfig(Random& random, const std::vector<Bytes>& seeds)
     }
 }
 
-std::vector<std::wstring> NamesIn(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return names;
-}
-
 // One case on a thread of its own, so that a hang is seen and named.
 struct Job {
     std::wstring input;
@@ -303,10 +285,8 @@ protected:
         if (archive) {
             expected.push_back(L"dest");
         }
-        std::vector<std::wstring> found = NamesIn(folder);
-        std::sort(found.begin(), found.end());
         std::sort(expected.begin(), expected.end());
-        if (found != expected || NamesIn(scratch.Path()).size() != 1) {
+        if (NamesIn(folder) != expected || NamesIn(scratch.Path()).size() != 1) {
             ADD_FAILURE() << "case " << index << " wrote outside its destination; input kept in " << Narrow(folder);
             return false;
         }
@@ -338,7 +318,8 @@ TEST_F(FuzzTest, MutatedPackagesEndWithAResultAndStayInTheirFolder)
     const std::pair<const wchar_t*, int> kSeeds[] = {
         {L"fuzz-lzma2.7z", kExtractOk}, {L"fuzz-lzma-packed-header.7z", kExtractOk}, {L"fuzz-copy.7z", kExtractOk},
         {L"fuzz-bcj2.7z", kExtractOk},  {L"fuzz-delta.7z", kExtractOk},              {L"fuzz-ppmd.7z", 4},
-        {L"empty.7z", kExtractOk}};
+        {L"empty.7z", kExtractOk},      {L"hostile-trailing-dot.7z", kExtractOutputFailed},
+        {L"hostile-line-break-encoded-header.7z", kExtractOutputFailed}};
     std::vector<Bytes> seeds;
     int index = -1;
     for (const auto& seed : kSeeds) {

@@ -88,7 +88,7 @@ class PublishPackageTest(unittest.TestCase):
     def test_refuses_names_the_program_refuses_or_windows_cannot_hold(self):
         for name, naming in (("Cross/a:b.txt", "a:b.txt"), ("Cross/.../x", "..."), ("Cross/CON.txt", "CON.txt"),
                              ("Cross/com\u00b9.log", "com\u00b9.log"), ("Cross/sub/CONIN$", "CONIN$"),
-                             ("Cross/lpt3", "lpt3"), ("Cross/trailing.", "trailing."),
+                             ("Cross/lpt3", "lpt3"), ("Cross/COM0.txt", "COM0.txt"), ("Cross/trailing.", "trailing."),
                              ("Cross/back\\slash", "back\\slash"), ("Cross/q?.txt", "q?.txt")):
             with self.subTest(name=name):
                 self.write(name)

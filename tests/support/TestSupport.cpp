@@ -6,6 +6,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <vector>
 
 std::wstring TestUrl(const std::wstring& path) { return std::wstring(VNK_TEST_BASE_URL) + path; }
@@ -95,6 +96,25 @@ void DeleteTree(const std::wstring& path)
         FindClose(find);
     }
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string Pattern(size_t size, unsigned seed)

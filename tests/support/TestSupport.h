@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 std::wstring TestUrl(const std::wstring& path);  // VNK_TEST_BASE_URL + path
 std::wstring Widen(const std::string& utf8);
@@ -17,6 +18,8 @@ bool FolderExists(const std::wstring& path);
 std::string ReadAll(const std::wstring& path);
 bool WriteAll(const std::wstring& path, const std::string& bytes);
 void DeleteTree(const std::wstring& path);
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::wstring> NamesIn(const std::wstring& folder);
 
 // The bytes the test server sends for /data/N and friends.
 std::string Pattern(size_t size, unsigned seed = 0);

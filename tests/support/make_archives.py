@@ -75,6 +75,34 @@ def rewrite_names(archive, renames):
     open(path, "wb").write(data)
 
 
+def number(value):
+    """A 7z number: the first byte's leading one bits count the bytes that follow."""
+    for extra in range(8):
+        if value < 1 << (7 * (extra + 1)):
+            high = value >> (8 * extra)
+            first = (0xFF00 >> extra) & 0xFF | high
+            return bytes([first]) + value.to_bytes(8, "little")[:extra]
+    return b"\xff" + value.to_bytes(8, "little")
+
+
+def encode_header(archive, encoded):
+    """Copies an archive whose header is stored plain into `encoded`, where the
+    same header is a packed stream (Copy coder) behind an encoded header, the
+    other form a reader meets."""
+    data = bytearray(open(os.path.join(OUT, archive), "rb").read())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    header = bytes(data[32 + offset:32 + offset + size])
+    streams = (b"\x06" + number(offset) + number(1) + b"\x09" + number(size) + b"\x00" +   # pack info
+               b"\x07\x0b" + number(1) + b"\x00" + b"\x01\x01\x00" +                     # one folder: Copy
+               b"\x0c" + number(size) + b"\x0a\x01" + struct.pack("<I", zlib.crc32(header)) + b"\x00" +
+               b"\x00")
+    next_header = b"\x17" + streams
+    out = data[:32 + offset + size] + next_header
+    struct.pack_into("<QQI", out, 12, offset + size, len(next_header), zlib.crc32(next_header))
+    struct.pack_into("<I", out, 8, zlib.crc32(bytes(out[12:32])))
+    open(os.path.join(OUT, encoded), "wb").write(out)
+
+
 def inflate_unpack_size(path, old, new):
     """Rewrites a block's unpack size (7z number after kCodersUnpackSize) as a 9-byte number."""
     data = bytearray(open(path, "rb").read())
@@ -185,7 +213,8 @@ def main():
     }.items():
         seven_zip(name, root, *switches)
 
-    # Hostile names: a harmless first entry, then the rewritten one.
+    # Hostile names: a harmless first entry, then the rewritten one, each with
+    # its header stored plain and encoded.
     hostile = {
         "parent": "../evil.txt",
         "parent-inner": "Cross/../../evil.txt",
@@ -198,9 +227,24 @@ def main():
         "com": "Cross/com1.log",
         "com-superscript": "Cross/COM\u00b9.txt",
         "lpt-superscript": "Cross/lpt\u00b3",
+        "com-zero": "Cross/COM0",
+        "lpt-zero": "Cross/lpt0.txt",
         "conin": "Cross/CONIN$",
         "conout": "Cross/conout$.log",
         "backslash-parent": "Cross\\..\\..\\evil.txt",
+        "trailing-dot": "Cross/a.txt.",
+        "trailing-blank": "Cross/a.txt ",
+        "dots": "Cross/x...",
+        "blanks": "Cross/   ",
+        "dot-folder": "Cross/sub./a.txt",
+        "line-break": "Cross/a\nb",
+        "control": "Cross/a\x01b",
+        "less": "Cross/a<b",
+        "greater": "Cross/a>b",
+        "quote": "Cross/a\"b",
+        "bar": "Cross/a|b",
+        "question": "Cross/a?b",
+        "star": "Cross/a*b",
     }
     for name, bad in hostile.items():
         placeholder = "Q" * len(bad)
@@ -208,6 +252,9 @@ def main():
         seven_zip("hostile-%s.7z" % name, tree("hostile-" + name, files), "-m0=Copy", "-mhc=off",
                   entries=["Cross/first.txt", placeholder])
         rewrite_names("hostile-%s.7z" % name, {placeholder: bad})
+        encode_header("hostile-%s.7z" % name, "hostile-%s-encoded-header.7z" % name)
+    with open(os.path.join(OUT, "hostile-names.txt"), "w", encoding="utf-8") as listing:
+        listing.write("".join("hostile-%s.7z\nhostile-%s-encoded-header.7z\n" % (n, n) for n in hostile))
 
     shutil.rmtree(WORK, ignore_errors=True)
     return 0
