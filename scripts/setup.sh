@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on a fresh Debian 12
-# machine. Run as root. Safe to run again: it skips what is already there.
+# Installs everything the build, the tests, the demo and the benchmarks need on a
+# fresh Debian 12 machine: the packages of scripts/packages.txt, Debian's 32-bit
+# wine where the kernel runs 32-bit programs, and the LZMA SDK's sources. Run as
+# root. Safe to run again: it skips what is already there.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 deps="$here/third_party"
 
-packages=(
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64 binutils
-  wine64 xvfb xdotool imagemagick
-  fonts-wqy-microhei fonts-wine
-  7zip p7zip-full
-  cmake ninja-build python3 dpkg-dev googletest curl time
-)
+# The packages of scripts/packages.txt; the 32-bit ones only where they can run (below).
+listed() { sed 's/#.*//' "$here/scripts/packages.txt" | awk -v want="$1" 'NF >= 2 && ($3 == "32bit") == want { print $2 }' | sort -u; }
+mapfile -t packages < <(listed 0)
+mapfile -t packages32 < <(listed 1)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -54,13 +53,17 @@ runs_32bit() {
   rm -rf "$dir"
   [ "$rc" = 42 ]
 }
-if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+missing32=()
+for p in "${packages32[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing32+=("$p")
+done
+if [ "${#missing32[@]}" = 0 ]; then
   :
 elif runs_32bit; then
-  echo "setup: this kernel runs 32-bit programs: installing Debian's 32-bit wine"
+  echo "setup: this kernel runs 32-bit programs: installing ${missing32[*]}"
   dpkg --add-architecture i386
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing32[@]}" >/dev/null
 else
   echo "setup: this kernel does not run 32-bit programs: the 32-bit build can't be tested here"
 fi

@@ -10,6 +10,8 @@ cd "$root"
 . scripts/build-env.sh
 . scripts/wine-env.sh
 vnk_setup
+# Everything the project runs must come from what setup installs.
+python3 scripts/check-packages.py
 vnk_pick_port
 vnk_configure_tests win64
 vnk_configure_tests win32-test
