@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
-
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
@@ -44,7 +42,12 @@ bool IsDeviceName(const std::wstring& component)
 // with on their own.
 bool IsForbiddenCharacter(wchar_t c)
 {
-    return c < 0x20 || wcschr(L"<>\"|?*", c) != nullptr;
+    switch (c) {
+    case L'<': case L'>': case L'"': case L'|': case L'?': case L'*':
+        return true;
+    default:
+        return c < 0x20;
+    }
 }
 
 // A component Windows can't hold as it stands: it would drop trailing dots and
