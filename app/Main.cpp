@@ -7,6 +7,7 @@
 
 #include "DiagnosticsLog.h"
 #include "KernelFunction.h"
+#include "RepairEngine.h"
 #include "HostWnd.h"
 
 #include <windows.h>
@@ -55,6 +56,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     LogStart();
     EnableDebugPrivilege();
     const int exitCode = RunMainWindow();
+    RepairEngine::Instance().DiscardPartialDownload();
     Log(L"exit with status " + Num(static_cast<uint32_t>(StatusCode)));
     if (StatusCode != Outcome::None) {
         SendUsageReport();

@@ -9,42 +9,13 @@ namespace {
 
 // A long download says how far it got at most this often in the log.
 constexpr DWORD kProgressLogIntervalMs = 5000;
+// How often a wait between attempts looks whether it should end.
+constexpr DWORD kCancelPollMs = 20;
 
-enum class Transfer { ReadFailed, WriteFailed, Stopped, Complete };
-
-// Copies the body into the file chunk by chunk, calling progress after each one.
-// `error` is the system's code of a failed read or write.
-Transfer CopyBody(const std::wstring& url, const InternetHandle& request, HANDLE file,
-                  const DownloadProgressFn& progress, uint64_t& received, DWORD& error)
+// Answers that a server gives while it is busy or briefly broken.
+bool IsPassingStatus(DWORD status)
 {
-    static_assert(kHttpReadChunk == 8192, "one network chunk is 8 KiB");
-    char buffer[kHttpReadChunk];
-    uint32_t total = 0;  // what the callback sees: 32 bits, wrapping
-    DWORD lastLog = GetTickCount();
-    for (;;) {
-        DWORD count = 0;
-        if (!InternetReadFile(request.Get(), buffer, sizeof(buffer), &count)) {
-            error = GetLastError();
-            return Transfer::ReadFailed;
-        }
-        if (count == 0) {
-            return Transfer::Complete;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file, buffer, count, &written, nullptr) || written != count) {
-            error = GetLastError();
-            return Transfer::WriteFailed;  // disk full or similar: never report a cut file as complete
-        }
-        received += count;
-        total += count;
-        if (!progress(total)) {
-            return Transfer::Stopped;
-        }
-        if (GetTickCount() - lastLog >= kProgressLogIntervalMs) {
-            lastLog = GetTickCount();
-            Log(url + L": " + Num(received) + L" bytes so far");
-        }
-    }
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
 std::wstring Speed(uint64_t bytes, DWORD ms)
@@ -52,76 +23,313 @@ std::wstring Speed(uint64_t bytes, DWORD ms)
     return Num(ms == 0 ? bytes / 1024 : bytes * 1000 / ms / 1024) + L" KB/s";
 }
 
+// The file that receives the body, and how much it holds.
+class PartFile {
+public:
+    // Opens `path`, keeping what it holds when `keep`.
+    bool Open(const std::wstring& path, bool keep)
+    {
+        path_ = path;
+        size_ = 0;
+        file_ = ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                         keep ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_.IsValid() || !keep) {
+            return file_.IsValid();
+        }
+        LONG high = 0;
+        const DWORD low = SetFilePointer(file_.Get(), 0, &high, FILE_END);
+        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+            file_.Close();
+            return false;
+        }
+        size_ = uint64_t(static_cast<DWORD>(high)) << 32 | low;
+        return true;
+    }
+
+    // Empties the file for a download that starts from its first byte.
+    bool StartOver()
+    {
+        file_.Close();
+        return Open(path_, false);
+    }
+
+    bool Append(const char* data, DWORD count)
+    {
+        DWORD written = 0;
+        if (!WriteFile(file_.Get(), data, count, &written, nullptr) || written != count) {
+            return false;
+        }
+        size_ += count;
+        return true;
+    }
+
+    uint64_t Size() const { return size_; }
+    bool Close() { return file_.Close(); }
+
+private:
+    std::wstring path_;
+    ScopedHandle file_;
+    uint64_t size_ = 0;
+};
+
+// How one attempt ended.
+enum class Outcome { Complete, Retry, Fail, Stopped };
+
+struct AttemptResult {
+    Outcome outcome;
+    std::wstring reason;  // why it did not complete, for the log
+};
+
+// The attempts of one download into one file.
+class Download {
+public:
+    Download(const std::wstring& url, PartFile& file, const DownloadProgressFn& progress,
+             const DownloadOptions& options)
+        : url_(url), file_(file), progress_(progress), options_(options)
+    {
+    }
+
+    // Where a later attempt may resume, learnt from the first whole answer.
+    void Resume(const std::wstring& validator, uint64_t total)
+    {
+        validator_ = validator;
+        total_ = total;
+    }
+    const std::wstring& Validator() const { return validator_; }
+    uint64_t Total() const { return total_; }
+
+    // The file holds a beginning that the server can be asked to complete.
+    bool Resumable() const
+    {
+        return !validator_.empty() && total_ > 0 && file_.Size() > 0 && file_.Size() < total_;
+    }
+
+    Outcome Run()
+    {
+        for (unsigned attempt = 1;; ++attempt) {
+            const AttemptResult result = Attempt();
+            if (result.outcome != Outcome::Retry) {
+                return result.outcome;
+            }
+            if (attempt >= options_.attempts) {
+                Log(url_ + L": failed: " + result.reason + L" (attempt " + Num(attempt) + L" of " +
+                    Num(options_.attempts) + L")");
+                return Outcome::Retry;
+            }
+            const DWORD wait = options_.firstRetryWaitMs << (attempt - 1);
+            Log(url_ + L": attempt " + Num(attempt) + L" failed: " + result.reason + L"; attempt " +
+                Num(attempt + 1) + L" of " + Num(options_.attempts) + L" in " + Num(wait) + L" ms, " +
+                (Resumable() ? L"resuming at byte " + Num(file_.Size()) : std::wstring(L"from byte 0")));
+            if (!Wait(wait)) {
+                Log(url_ + L": stopped while waiting to try again");
+                return Outcome::Stopped;
+            }
+        }
+    }
+
+private:
+    AttemptResult Attempt()
+    {
+        const uint64_t from = file_.Size();
+        const bool resume = Resumable();
+        if (from > 0 && !resume && !file_.StartOver()) {
+            return {Outcome::Fail, L"can't empty the partial file: " + ErrorText(GetLastError())};
+        }
+        // If-Range: the rest only of the same file; a changed file comes whole.
+        const std::wstring headers =
+            resume ? L"Range: bytes=" + Num(from) + L"-\r\nIf-Range: " + validator_ + L"\r\n" : std::wstring();
+        const DWORD start = GetTickCount();
+        // Never from a cache: a byte range must count the server's file.
+        const HttpGet get(url_.c_str(), VNK_STALL_TIMEOUT_MS, headers, INTERNET_FLAG_RELOAD);
+        if (!get.Request()) {
+            return {Outcome::Retry, L"no answer: " + ErrorText(get.Error())};
+        }
+        const DWORD status = get.Status();
+        uint64_t length = 0;
+        const bool hasLength = get.ContentLength(length);
+        Log(url_ + L": HTTP " + Num(status) +
+            (hasLength ? L", Content-Length " + Num(length) : std::wstring(L", no Content-Length")));
+
+        if (status == 206 && resume) {
+            const std::wstring range = get.Header(HTTP_QUERY_CONTENT_RANGE);
+            if (range != L"bytes " + Num(from) + L"-" + Num(total_ - 1) + L"/" + Num(total_)) {
+                return StartOverAfter(L"a partial answer for another range (Content-Range \"" + range + L"\")");
+            }
+            Log(url_ + L": the server resumed at byte " + Num(from) + L" of " + Num(total_) + L" (HTTP 206)");
+            return CopyBody(get, total_, start);
+        }
+        if (status == 416 || status == 206) {
+            return StartOverAfter(L"HTTP " + Num(status) + L" for a range the server did not keep");
+        }
+        if (status == 0 || (status >= 200 && status < 300)) {
+            if (from > 0) {
+                Log(url_ + L": the server sent the whole file again (HTTP " + Num(status) + L"): from byte 0");
+                if (!file_.StartOver()) {
+                    return {Outcome::Fail, L"can't empty the partial file: " + ErrorText(GetLastError())};
+                }
+            }
+            // Only a strong validator can stand for the bytes of a range.
+            const std::wstring etag = get.Header(HTTP_QUERY_ETAG);
+            validator_ = !hasLength ? std::wstring()
+                         : (!etag.empty() && etag[0] == L'"') ? etag
+                                                              : get.Header(HTTP_QUERY_LAST_MODIFIED);
+            total_ = hasLength ? length : 0;
+            return CopyBody(get, total_, start);
+        }
+        if (IsPassingStatus(status)) {
+            return {Outcome::Retry, L"HTTP " + Num(status)};
+        }
+        Log(url_ + L": failed: HTTP " + Num(status) + L", nothing saved");
+        return {Outcome::Fail, L"HTTP " + Num(status)};
+    }
+
+    AttemptResult StartOverAfter(const std::wstring& reason)
+    {
+        validator_.clear();
+        total_ = 0;
+        if (!file_.StartOver()) {
+            return {Outcome::Fail, L"can't empty the partial file: " + ErrorText(GetLastError())};
+        }
+        return {Outcome::Retry, reason + L"; starting over"};
+    }
+
+    // Copies the body into the file chunk by chunk, calling progress after
+    // each one. `end` is the file's announced size (0: none announced); the
+    // file never grows past it or past the options' limits.
+    AttemptResult CopyBody(const HttpGet& get, uint64_t end, DWORD start)
+    {
+        static_assert(kHttpReadChunk == 8192, "one network chunk is 8 KiB");
+        uint64_t bound = end != 0 ? end : options_.limitWithoutLength;
+        if (options_.limit != 0 && (bound == 0 || options_.limit < bound)) {
+            bound = options_.limit;
+        }
+        if (end != 0 && end > bound) {
+            Log(url_ + L": failed: announces " + Num(end) + L" bytes, more than the " + Num(bound) + L" allowed");
+            return {Outcome::Fail, L"too long"};
+        }
+        const uint64_t from = file_.Size();
+        char buffer[kHttpReadChunk];
+        DWORD lastLog = GetTickCount();
+        for (;;) {
+            DWORD count = 0;
+            if (!InternetReadFile(get.Request().Get(), buffer, sizeof(buffer), &count)) {
+                return {Outcome::Retry, L"the connection broke after byte " + Num(file_.Size()) + L": " +
+                                            ErrorText(GetLastError())};
+            }
+            if (count == 0) {
+                break;
+            }
+            if (bound != 0 && file_.Size() + count > bound) {
+                Log(url_ + L": failed: the body goes on past " + Num(bound) + L" bytes");
+                return {Outcome::Fail, L"too long"};
+            }
+            if (!file_.Append(buffer, count)) {
+                // Disk full or similar: never report a cut file as complete.
+                Log(url_ + L": writing failed after " + Num(file_.Size()) + L" bytes: " + ErrorText(GetLastError()));
+                return {Outcome::Fail, L"write failed"};
+            }
+            if (!progress_(static_cast<uint32_t>(file_.Size()))) {
+                Log(url_ + L": stopped after " + Num(file_.Size()) + L" bytes");
+                return {Outcome::Stopped, L"stopped"};
+            }
+            if (GetTickCount() - lastLog >= kProgressLogIntervalMs) {
+                lastLog = GetTickCount();
+                Log(url_ + L": " + Num(file_.Size()) + L" bytes so far");
+            }
+        }
+        // A connection that ends early looks like a normal end of the body.
+        if (end != 0 && file_.Size() != end) {
+            return {Outcome::Retry, L"the connection ended after " + Num(file_.Size()) + L" of " + Num(end) +
+                                        L" bytes"};
+        }
+        const DWORD took = GetTickCount() - start;
+        const uint64_t received = file_.Size() - from;
+        Log(url_ + L": " + Num(received) + L" bytes in " + Num(took) + L" ms (" + Speed(received, took) + L")");
+        return {Outcome::Complete, std::wstring()};
+    }
+
+    bool Wait(DWORD ms)
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            if (options_.cancelled && options_.cancelled()) {
+                return false;
+            }
+            Sleep(kCancelPollMs);
+        }
+        return !(options_.cancelled && options_.cancelled());
+    }
+
+    const std::wstring& url_;
+    PartFile& file_;
+    const DownloadProgressFn& progress_;
+    const DownloadOptions& options_;
+    std::wstring validator_;
+    uint64_t total_ = 0;
+};
+
 }  // namespace
 
-bool DownloadFile(const std::wstring& url, const std::wstring& destination,
-                  const DownloadProgressFn& progress)
+void PartialDownload::Discard()
+{
+    if (!file.empty()) {
+        DeleteFileW(file.c_str());
+    }
+    *this = PartialDownload();
+}
+
+bool DownloadFile(const std::wstring& url, const std::wstring& destination, const DownloadProgressFn& progress,
+                  const DownloadOptions& options)
 {
     const std::wstring temporary = destination + L".tmp";
     Log(L"GET " + url);
-
     DeleteFileW(destination.c_str());
-    DeleteFileW(temporary.c_str());
 
-    ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
+    // A partial file is only ever continued from the address it came from.
+    PartialDownload* const partial = options.partial;
+    const bool keep = partial != nullptr && partial->url == url && partial->file == temporary;
+    if (partial != nullptr && !keep) {
+        partial->Discard();
+    }
+    if (!keep) {
+        DeleteFileW(temporary.c_str());
+    }
+
+    PartFile file;
+    if (!file.Open(temporary, keep)) {
         Log(L"can't create " + temporary + L": " + ErrorText(GetLastError()));
         DeleteFileW(temporary.c_str());
+        if (partial != nullptr) {
+            *partial = PartialDownload();
+        }
         return false;
     }
-
-    const DWORD start = GetTickCount();
-    bool complete = false;
-    {
-        const HttpGet get(url.c_str(), VNK_STALL_TIMEOUT_MS);
-        const InternetHandle& request = get.Request();
-        if (!request) {
-            Log(url + L": no answer: " + ErrorText(get.Error()));
-        } else {
-            // An error page is not the file we asked for.
-            const DWORD status = get.Status();
-            const bool statusOk = status == 0 || (status >= 200 && status < 300);
-            uint64_t announced = 0;
-            const bool hasLength = get.ContentLength(announced);
-            Log(url + L": HTTP " + Num(status) +
-                (hasLength ? L", Content-Length " + Num(announced) : std::wstring(L", no Content-Length")));
-            uint64_t received = 0;
-            DWORD error = 0;
-            const Transfer transfer =
-                statusOk ? CopyBody(url, request, file.Get(), progress, received, error) : Transfer::Stopped;
-            const DWORD took = GetTickCount() - start;
-            if (!statusOk) {
-                Log(url + L": failed: HTTP " + Num(status) + L", nothing saved");
-            } else if (transfer == Transfer::ReadFailed) {
-                Log(url + L": failed after " + Num(received) + L" bytes: " + ErrorText(error));
-            } else if (transfer == Transfer::WriteFailed) {
-                Log(url + L": writing " + temporary + L" failed after " + Num(received) + L" bytes: " +
-                    ErrorText(error));
-            } else if (transfer == Transfer::Stopped) {
-                Log(url + L": stopped after " + Num(received) + L" bytes");
-            } else if (hasLength && received != announced) {
-                // A connection that ends early looks like a normal end of the body.
-                Log(url + L": failed: the connection ended after " + Num(received) + L" of " + Num(announced) +
-                    L" bytes");
-            } else {
-                complete = true;
-                Log(url + L": " + Num(received) + L" bytes in " + Num(took) + L" ms (" + Speed(received, took) +
-                    L")");
-            }
-        }
-        // The file is closed first, then the request and its session.
-        if (!file.Close() && complete) {
-            Log(L"can't finish writing " + temporary + L": " + ErrorText(GetLastError()));
-            complete = false;
-        }
+    Download download(url, file, progress, options);
+    if (keep) {
+        download.Resume(partial->validator, partial->total);
+        Log(url + L": " + Num(file.Size()) + L" of " + Num(partial->total) + L" bytes kept from before");
     }
 
-    if (complete) {
+    Outcome outcome = download.Run();
+    const bool resumable = download.Resumable();
+    if (!file.Close() && outcome == Outcome::Complete) {
+        Log(L"can't finish writing " + temporary + L": " + ErrorText(GetLastError()));
+        outcome = Outcome::Fail;
+    }
+    if (partial != nullptr) {
+        *partial = PartialDownload();
+    }
+    if (outcome == Outcome::Complete) {
         if (MoveFileW(temporary.c_str(), destination.c_str())) {
             return true;
         }
         Log(L"can't move " + temporary + L" to " + destination + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    // Only a download that may still pass keeps what it has, for the next call.
+    if (outcome == Outcome::Retry && resumable && partial != nullptr) {
+        *partial = PartialDownload{url, temporary, download.Validator(), download.Total()};
+        Log(url + L": keeping " + temporary + L" to resume");
         return false;
     }
     DeleteFileW(temporary.c_str());

@@ -1,13 +1,50 @@
-// Fetching one resource over HTTP into a file, through a ".tmp" file beside it.
+// Fetching one resource over HTTP into a file, through a ".tmp" file beside it,
+// with retries, resumption and a bound on what a server can make us write.
 #pragma once
 
 #include "ProgressCallbacks.h"
 
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
 #include <string>
+
+// What is kept of a download that failed, so that a later call asks the server
+// for the rest only. Its file is "<destination>.tmp".
+struct PartialDownload {
+    std::wstring url;
+    std::wstring file;
+    std::wstring validator;  // the first answer's strong ETag, else its Last-Modified
+    uint64_t total = 0;      // the whole file's length, as that answer announced it
+
+    // Deletes the partial file and forgets it.
+    void Discard();
+};
+
+struct DownloadOptions {
+    // Most bytes taken whatever the server announces; 0: no bound.
+    uint64_t limit = 0;
+    // Most bytes taken when the server announces no length; 0: no bound.
+    uint64_t limitWithoutLength = 0;
+    // Where a failed download's partial file is remembered for the next call;
+    // null: every attempt starts over and nothing is kept.
+    PartialDownload* partial = nullptr;
+    // Ends a wait between attempts (and so the download) when it returns true.
+    std::function<bool()> cancelled;
+    // Tries of a download whose failure may pass (no connection, a broken or
+    // stalled one, a body cut short, HTTP 408, 429, 500, 502, 503, 504), with
+    // a wait before each further try that starts here and doubles.
+    unsigned attempts = 4;
+    DWORD firstRetryWaitMs = 1000;
+};
 
 // True only when the whole body of a 2xx response has been written and the
 // temporary file has become the destination. Any earlier destination file is
-// deleted at the start; a failure leaves neither file behind (except a
-// complete temporary file whose final move failed).
-bool DownloadFile(const std::wstring& url, const std::wstring& destination,
-                  const DownloadProgressFn& progress);
+// deleted at the start, and an earlier temporary file too unless `partial`
+// describes it for this address. `progress` gets the bytes in the file so far,
+// which go back to 0 when a download starts over. A failure leaves no
+// destination; it leaves the temporary file only when `partial` now describes
+// it, or when the final move failed.
+bool DownloadFile(const std::wstring& url, const std::wstring& destination, const DownloadProgressFn& progress,
+                  const DownloadOptions& options = DownloadOptions());

@@ -46,7 +46,7 @@ bool SplitUrl(const wchar_t* url, UrlParts& parts)
 
 }  // namespace
 
-HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
+HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
 {
     UrlParts parts;
     if (!SplitUrl(url, parts)) {
@@ -65,7 +65,7 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
         error_ = GetLastError();
         return;
     }
-    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    flags |= INTERNET_FLAG_NO_CACHE_WRITE | (parts.secure ? INTERNET_FLAG_SECURE : 0);
     // Any type of answer, as a URL opened in one call would ask for; without it
     // a server may take us for a reader of text only.
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
@@ -83,7 +83,8 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs)
         InternetSetOptionW(request.Get(), option, &stallTimeoutMs, sizeof(stallTimeoutMs));
     }
     // Redirects are followed, as for any request of WinINet's.
-    if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
+    if (!HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), nullptr, 0)) {
         error_ = GetLastError();
         return;
     }
@@ -116,4 +117,14 @@ bool HttpGet::ContentLength(uint64_t& length) const
     }
     length = value;
     return true;
+}
+
+std::wstring HttpGet::Header(DWORD query) const
+{
+    wchar_t text[512] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!HttpQueryInfoW(request_.Get(), query, text, &size, nullptr)) {
+        return std::wstring();
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
 }

@@ -4,17 +4,20 @@
 #include "InternetHandle.h"
 
 #include <cstdint>
+#include <string>
 
 // Size of one read from a response body, and of the buffer it goes to.
 constexpr DWORD kHttpReadChunk = 8192;
 
 class HttpGet {
 public:
-    // Opens a session with the system's proxy settings and sends the request.
-    // Connecting, sending and every wait for the answer (its headers and each
-    // read of its body) give up after `stallTimeoutMs` without a byte, so that
-    // a server that stops answering can't hold the caller.
-    HttpGet(const wchar_t* url, DWORD stallTimeoutMs);
+    // Opens a session with the system's proxy settings and sends the request,
+    // with `headers` ("Name: value\r\n" lines) and `flags` added to the
+    // request's own. Connecting, sending and every wait for the answer (its
+    // headers and each read of its body) give up after `stallTimeoutMs` without
+    // a byte, so that a server that stops answering can't hold the caller.
+    HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
+            DWORD flags = 0);
 
     HttpGet(const HttpGet&) = delete;
     HttpGet& operator=(const HttpGet&) = delete;
@@ -30,6 +33,9 @@ public:
 
     // The Content-Length header of the answer; false when there is none.
     bool ContentLength(uint64_t& length) const;
+
+    // A header of the answer as text (HTTP_QUERY_ETAG, ...); empty when there is none.
+    std::wstring Header(DWORD query) const;
 
 private:
     // Declared in the order of opening; closed the other way round.

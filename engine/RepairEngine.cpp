@@ -21,6 +21,10 @@ constexpr DWORD kProgressIntervalMs = 30;
 // Pause between two tries of a closing event that the queue refused.
 constexpr DWORD kRepostPauseMs = 20;
 
+// A configuration file is a few hundred bytes; a server that sends more is not
+// sending one.
+constexpr uint64_t kMaxConfigBytes = 1024 * 1024;
+
 // Lets through at most one progress report per interval, the first at once.
 class ProgressThrottle {
 public:
@@ -88,8 +92,12 @@ std::wstring LocalConfigPath()
 void RepairEngine::RunConfigWorker()
 {
     const std::wstring iniPath = LocalConfigPath();
-    // The configuration is small: no progress and no cancellation.
-    const bool downloaded = DownloadFile(VNK_CONFIG_URL, iniPath, [](uint32_t) { return true; });
+    // The configuration is small: no progress, and every try starts over. A
+    // closing window ends a wait between tries.
+    DownloadOptions options;
+    options.limit = kMaxConfigBytes;
+    options.cancelled = [this] { return CancelRequested(); };
+    const bool downloaded = DownloadFile(VNK_CONFIG_URL, iniPath, [](uint32_t) { return true; }, options);
     if (!downloaded) {
         PostClosingEvent(ConfigDownloadFailed);
         return;
@@ -122,6 +130,13 @@ void RepairEngine::RunPackageWorker()
     ProgressThrottle throttle;
     bool holding = false;  // the last count received has not been posted
     uint32_t lastReceived = 0;
+    // A body without an announced length never grows past the size the
+    // configuration gives (read as the percentage reads it); a failed download
+    // is kept for the next repair to resume.
+    DownloadOptions options;
+    options.limitWithoutLength = static_cast<uint32_t>(config.fileSize);
+    options.partial = &partialPackage;
+    options.cancelled = [this] { return CancelRequested(); };
     const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
         if (CancelRequested()) {
             return false;
@@ -132,7 +147,7 @@ void RepairEngine::RunPackageWorker()
             PostEvent(DownloadProgress, static_cast<int32_t>(received));
         }
         return true;
-    });
+    }, options);
     if (!downloaded) {
         if (!CancelRequested()) {
             PostClosingEvent(PackageDownloadFailed);
@@ -211,9 +226,16 @@ void RepairEngine::Shutdown(DWORD waitMs)
 {
     cancelRequested.store(true, std::memory_order_relaxed);
     if (workerThread != nullptr) {
-        WaitForSingleObject(workerThread, waitMs);
+        workerAbandoned = WaitForSingleObject(workerThread, waitMs) != WAIT_OBJECT_0;
         CloseHandle(workerThread);
         workerThread = nullptr;
+    }
+}
+
+void RepairEngine::DiscardPartialDownload()
+{
+    if (!workerAbandoned && FreeWorkerSlot(0)) {
+        partialPackage.Discard();
     }
 }
 

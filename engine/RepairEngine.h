@@ -2,6 +2,7 @@
 // game folder, the remote configuration and the single worker-thread slot.
 #pragma once
 
+#include "DownloadFile.h"
 #include "PackageSignature.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
@@ -37,6 +38,9 @@ public:
     bool StartPackageWorker(const std::wstring& folder);
     // Ask the worker to stop and wait for it at most `waitMs`, then forget it.
     void Shutdown(DWORD waitMs = 1000);
+    // Deletes a partial package kept for the next repair, when no worker can
+    // still be writing it: the program is ending.
+    void DiscardPartialDownload();
 
     // Install folder discovery.
     bool FindInstallFolder(std::wstring& folder);
@@ -74,6 +78,10 @@ private:
     // The key built into the program, if any.
     std::string packageKey = BuiltInPackageKey();
     PostMessageFn postMessage = PostMessageW;
+    // A failed package download, for the next repair to resume.
+    PartialDownload partialPackage;
+    // Shutdown stopped waiting for a worker that was still running.
+    bool workerAbandoned = false;
 
     RepairEngine() = default;
     ~RepairEngine() = default;

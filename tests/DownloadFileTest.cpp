@@ -11,12 +11,19 @@ namespace {
 
 class DownloadFileTest : public ::testing::Test {
 protected:
-    bool Download(const std::wstring& path)
+    // One attempt: what a single request does (retries are tried end to end).
+    bool Download(const std::wstring& path, DownloadOptions options = OneAttempt())
     {
         return DownloadFile(TestUrl(path), destination, [this](uint32_t total) {
             calls.push_back(total);
             return true;
-        });
+        }, options);
+    }
+    static DownloadOptions OneAttempt()
+    {
+        DownloadOptions options;
+        options.attempts = 1;
+        return options;
     }
     void ExpectNothingLeft() const
     {
@@ -105,7 +112,7 @@ TEST_F(DownloadFileTest, ConnectionResetMidBodyFails)
 TEST_F(DownloadFileTest, NoServerFails)
 {
     // Port 1 on loopback: nothing listens there.
-    EXPECT_FALSE(DownloadFile(L"http://127.0.0.1:1/x", destination, [](uint32_t) { return true; }));
+    EXPECT_FALSE(DownloadFile(L"http://127.0.0.1:1/x", destination, [](uint32_t) { return true; }, OneAttempt()));
     ExpectNothingLeft();
 }
 
@@ -114,7 +121,7 @@ TEST_F(DownloadFileTest, CallbackThatStopsAtOnceFailsAndLeavesNothing)
     const bool ok = DownloadFile(TestUrl(L"/data/100000"), destination, [this](uint32_t total) {
         calls.push_back(total);
         return false;
-    });
+    }, OneAttempt());
     EXPECT_FALSE(ok);
     EXPECT_EQ(calls.size(), 1u);
     ExpectNothingLeft();
@@ -124,7 +131,7 @@ TEST_F(DownloadFileTest, MissingDestinationFolderFailsWithoutNetworkAccess)
 {
     const std::wstring unique = L"/data/777?missing-folder-" + std::to_wstring(GetTickCount());
     EXPECT_FALSE(DownloadFile(TestUrl(unique), folder / L"no\\such\\folder\\file.bin",
-                              [](uint32_t) { return true; }));
+                              [](uint32_t) { return true; }, OneAttempt()));
     EXPECT_EQ(ServerLog().find(Narrow(unique)), std::string::npos) << "a request was made";
 }
 
@@ -168,6 +175,25 @@ TEST_F(DownloadFileTest, ATrickleSlowerThanTheStallTimeoutInAllStillCompletes)
     ASSERT_TRUE(Download(path));
     EXPECT_EQ(ReadAll(destination), Pattern(12));
     EXPECT_EQ(calls.back(), 12u);
+}
+
+// Nothing a server sends can make the file grow past the limit: not an
+// announced length, not a body without one; neither is asked for again.
+TEST_F(DownloadFileTest, ABodyPastTheLimitFailsAtOnceWithNothingLeft)
+{
+    DownloadOptions options;
+    options.limit = 50000;
+    options.firstRetryWaitMs = 10;
+    for (const wchar_t* path : {L"/data/50001?limit-announced", L"/nolength/60000?limit-unannounced"}) {
+        SCOPED_TRACE(Narrow(path));
+        calls.clear();
+        EXPECT_FALSE(Download(path, options));
+        ExpectNothingLeft();
+        EXPECT_TRUE(calls.empty() || calls.back() <= 50000u);
+        const std::string log = ServerLog();
+        EXPECT_EQ(log.find(Narrow(path)), log.rfind(Narrow(path))) << "asked for once";
+    }
+    ASSERT_TRUE(Download(L"/data/50000", options)) << "up to the limit is fine";
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 """End-to-end tests of the real program:
 python3 test_app.py PROGRAM_DIR WWW_DIR PORT TESTS_DIR [SCREENSHOT_DIR]
 
-PROGRAM_DIR holds LumoraRepair.exe, TESTS_DIR the helper vnk_sleeper.exe."""
+PROGRAM_DIR holds LumoraRepair.exe, TESTS_DIR the helper vnk_sleeper.exe. Arguments
+after "--" choose tests, e.g. -- -k drops."""
 import os
 import re
 import shutil
@@ -17,6 +18,7 @@ BUILD = WWW = TESTS = SHOTS = None
 PUBLISH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish-package")
 SIGNING_KEY = os.environ.get("VNK_TEST_SIGNING_KEY")  # the private half of LumoraRepairSigned's key
 STALL_SECONDS = None  # the build's stall time-out (VNK_STALL_TIMEOUT_MS)
+RETRIED_STALL_SECONDS = None
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
 PACKAGE = {
     "Cross/CrossApp.dll": os.urandom(200000),
@@ -187,12 +189,16 @@ class AppTest(unittest.TestCase):
         self.assertEqual(self.new_reports(), [8])
 
     def test_package_that_cannot_be_downloaded(self):
-        self.configure("url=http://127.0.0.1:%d/packages/missing.7z\r\nfilesize=100\r\n" % PORT)
+        self.configure("url=http://127.0.0.1:%d/packages/missing.7z?t=%d\r\nfilesize=100\r\n"
+                       % (PORT, time.time()))
         self.app.start()
         self.app.click(ui.REPAIR)
         self.app.answer_dialog(ui.DIALOG_OK)
         self.app.close()
         self.assertEqual(self.new_reports(), [6])
+        with open(served("requests.log"), encoding="utf-8") as log:
+            asked = [l for l in log.read().splitlines() if l.startswith("/packages/missing.7z")]
+        self.assertEqual(len(asked), 1, "a 404 is asked for once only")
 
     def test_damaged_package(self):
         with open(served("packages/cross.7z"), "r+b") as f:
@@ -296,8 +302,8 @@ class AppTest(unittest.TestCase):
         self.app.start()
         started = time.time()
         self.app.click(ui.REPAIR)
-        self.app.answer_dialog(ui.DIALOG_OK, timeout=3 * STALL_SECONDS + 10)
-        self.assertGreater(time.time() - started, STALL_SECONDS - 0.5)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=RETRIED_STALL_SECONDS)
+        self.assertGreater(time.time() - started, 4 * STALL_SECONDS + 7 - 0.5, "four attempts")
         self.app.close()
         self.assertEqual(self.new_reports(), [3])
 
@@ -305,7 +311,7 @@ class AppTest(unittest.TestCase):
         self.configure("url=http://127.0.0.1:%d/stall/400000?after=100000\r\nfilesize=400000\r\n" % PORT)
         self.app.start()
         self.app.click(ui.REPAIR)
-        self.app.answer_dialog(ui.DIALOG_OK, timeout=3 * STALL_SECONDS + 10)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=RETRIED_STALL_SECONDS)
         self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package and no partial file")
         self.app.close()
         self.assertEqual(self.new_reports(), [6])
@@ -335,6 +341,123 @@ class AppTest(unittest.TestCase):
             self.app.click((300, 60))
             self.assert_shows(reference, "%ddpi" % dpi)
             self.app.close(ui.CLOSE_GLYPH)
+
+    # Downloads that survive a dropped connection: retried up to 4 times after
+    # 1, 2 and 4 s, resumed with Range/If-Range where the first answer allows.
+    def serve_package_with(self, query, filesize=None):
+        self.package_query = query
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z?%s\r\nfilesize=%d\r\n"
+                       % (PORT, query, filesize or self.size))
+
+    def served(self):
+        """(answers, ranges asked, bytes sent) for the package since the test began."""
+        path = "/packages/cross.7z?" + self.package_query
+        with open(served("requests.log"), encoding="utf-8") as log:
+            lines = log.read().splitlines()
+        return (lines.count(path), [l.split()[2] for l in lines if l.startswith("range " + path + " ")],
+                sum(int(l.rsplit(" ", 1)[1]) for l in lines if l.startswith("sent " + path + " ")))
+
+    def repair_once(self, dialog_timeout=60):
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=dialog_timeout)
+
+    def assert_installed(self, package):
+        for name, data in package.items():
+            with open(self.in_game(*name.split("/")), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package and no partial file")
+
+    def test_a_connection_that_drops_halfway_is_resumed_without_a_second_click(self):
+        self.serve_package_with("cutonce=%d&t=%d" % (self.size // 2, time.time()))
+        self.app.start()
+        self.repair_once()
+        answers, ranges, sent = self.served()
+        self.assertEqual((answers, ranges), (2, ["bytes=%d-" % (self.size // 2)]))
+        self.assertLessEqual(sent, 1.1 * self.size)
+        self.assert_installed(PACKAGE)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_a_connection_that_drops_every_time_resumes_on_the_next_repair(self):
+        # Each answer ends after 15 % of the package: four attempts bring 60 %.
+        self.serve_package_with("cut=%d&t=%d" % (self.size * 15 // 100, time.time()))
+        self.app.start()
+        self.repair_once()
+        self.assertEqual(self.served()[0], 4, "four attempts, then 下载安装包失败")
+        self.assertEqual(os.path.getsize(self.in_game("cross_new.zip.tmp")), 4 * (self.size * 15 // 100),
+                         "the partial package is kept")
+        self.repair_once()
+        answers, _, sent = self.served()
+        self.assertEqual(answers, 7)
+        self.assertLessEqual(sent, 1.1 * self.size)
+        self.assert_installed(PACKAGE)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+
+    def test_closing_the_window_ends_a_wait_between_attempts_at_once(self):
+        self.serve_package_with("cut=%d&t=%d" % (self.size // 10, time.time()))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        time.sleep(2.0)  # attempt 2 has failed: a wait of 2 s has begun
+        started = time.time()
+        self.app.click(ui.CLOSE_BUTTON)
+        self.app.wait_exit()
+        self.assertLess(time.time() - started, 2.0, "the wait ended with the window")
+        self.assertEqual(self.served()[0], 2)
+        self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package and no partial file")
+
+    def test_resumed_downloads_never_append_what_is_not_the_rest_of_the_same_file(self):
+        changed = dict(PACKAGE, **{"Cross/CrossApp.dll": os.urandom(150000), "Cross/new.txt": b"new"})
+        ui.make_package(changed, served("packages/changed.7z"))
+        cases = {  # query -> (package installed, ranges the program may ask for)
+            "norange=1": (PACKAGE, 1),                        # the server sends the whole file again
+            "then=packages/changed.7z": (changed, 1),         # a new ETag: If-Range brings the new file whole
+            "novalidator=1&then=packages/changed.7z": (changed, 0),  # nothing to resume by: never a Range
+        }
+        for query, (package, ranges) in cases.items():
+            with self.subTest(query):
+                self.setUp()
+                self.serve_package_with("cutonce=%d&%s&t=%d" % (self.size // 2, query, time.time()))
+                self.app.start()
+                self.repair_once()
+                self.assertEqual(len(self.served()[1]), ranges)
+                self.assert_installed(package)
+                self.app.close()
+
+    def test_a_busy_server_is_asked_again(self):
+        serve(CONFIG + ".busy", "")
+        self.serve_package_with("statusonce=503&t=%d" % time.time())
+        log = ui.LogReader()
+        self.app.start()
+        self.repair_once()
+        self.assertEqual(self.served()[0], 2)
+        self.assert_installed(PACKAGE)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+        self.assert_logged(log, [
+            ("worker", r".*vnk_cross_repair.ini: HTTP 503, .*"),
+            ("worker", r".*vnk_cross_repair.ini: attempt 1 failed: HTTP 503; attempt 2 of 4 in 1000 ms, from byte 0$"),
+            ("worker", r".*cross.7z\?statusonce=503.*: attempt 1 failed: HTTP 503; attempt 2 of 4 in 1000 ms"),
+        ])
+
+    def test_a_body_without_end_fails_at_the_announced_size(self):
+        filesize = 1 << 20
+        self.configure("url=http://127.0.0.1:%d/endless\r\nfilesize=%d\r\n" % (PORT, filesize))
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        largest = 0
+        temporary = self.in_game("cross_new.zip.tmp")
+        while not self.app.visible_windows() > self.app.baseline:
+            if os.path.exists(temporary):
+                largest = max(largest, os.path.getsize(temporary))
+            time.sleep(0.005)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.assertLessEqual(largest, filesize + 8192)
+        self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "nothing left")
+        self.app.close()
+        with open(served("requests.log"), encoding="utf-8") as log:
+            self.assertEqual(log.read().splitlines().count("/endless"), 1, "not retried")
+        self.assertEqual(self.new_reports(), [6])
 
     # Signed packages: LumoraRepairSigned.exe is built with the public half of
     # SIGNING_KEY; packages are published with tools/publish-package.
@@ -454,12 +577,17 @@ def stall_seconds(build):
 
 
 if __name__ == "__main__":
+    # Arguments after "--" choose tests (unittest's names or -k PATTERN).
+    chosen = sys.argv[sys.argv.index("--") + 1:] if "--" in sys.argv else []
+    sys.argv = sys.argv[:sys.argv.index("--")] if "--" in sys.argv else sys.argv
     BUILD, WWW = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     PORT = int(sys.argv[3])
     TESTS = os.path.abspath(sys.argv[4])
     ui.TOOL = os.path.join(TESTS, "vnk_window.exe")
     STALL_SECONDS = stall_seconds(BUILD)
+    # Four stalled attempts and the waits of 1, 2 and 4 s between them, with room.
+    RETRIED_STALL_SECONDS = 4 * STALL_SECONDS + 7 + 15
     SHOTS = sys.argv[5] if len(sys.argv) > 5 else None
     if SHOTS:
         os.makedirs(SHOTS, exist_ok=True)
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v"] + chosen)

@@ -1,8 +1,16 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the tests and the demo.
 
-Serves files under --root (?chunk=K&delay=MS throttles one), and a few paths
-with fixed behaviours:
+Serves files under --root with a strong ETag and Last-Modified, and honours
+"Range: bytes=N-" (with If-Range). A file's query string changes how it is served:
+  chunk=K&delay=MS      in pieces of K bytes, MS milliseconds apart
+  cut=N                 every answer ends after N bytes of its body (the connection closes)
+  cutonce=N             only the first answer does
+  then=PATH             after the first answer, the file PATH is served in its place
+  norange=1             Range is ignored: always the whole file
+  novalidator=1         no ETag and no Last-Modified (a plain Range is still honoured)
+  statusonce=CODE       the first request gets that status
+and a few paths have fixed behaviours:
   /data/N               200, N bytes of a fixed pattern
   /status/CODE          that status with a small HTML error page
   /redirect/N           302 to /data/N
@@ -14,12 +22,19 @@ with fixed behaviours:
   /hang                 reads the request and answers nothing, until the client gives up
   /stall/N?after=K      Content-Length N, K bytes of it, then silence until the client gives up
   FILE.hang beside a served file (or beside the report path) makes that path hang too
+  FILE.busy beside a served file: its next request gets 503 (and the marker goes)
+  /endless              200 without Content-Length, a body without end
   /lua/common/data_report_to_appsvr   the usage report: answered with 4 MB, logged when read to the end
-Every request line is appended to ROOT/requests.log.
+Every request line is appended to ROOT/requests.log, followed for a file or
+/endless by "range PATH VALUE IF-RANGE" when it asked for a range and by
+"sent PATH BYTES" when its answer ends.
 """
 import argparse
+import email.utils
+import hashlib
 import http.server
 import os
+import re
 import socket
 import struct
 import sys
@@ -70,6 +85,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         root = os.path.realpath(self.server.root)
         return os.path.isfile(os.path.join(root, urllib.parse.unquote(path).lstrip("/")) + ".hang")
 
+    def _busy(self, path):
+        marker = os.path.join(os.path.realpath(self.server.root), urllib.parse.unquote(path).lstrip("/")) + ".busy"
+        try:
+            os.remove(marker)
+            return True
+        except OSError:
+            return False
+
     def _send(self, status, body, length=None, extra=None):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
@@ -88,6 +111,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         arg = int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
         if head == "hang" or self._hangs(url.path):
             self._hold()
+        elif self._busy(url.path):
+            body = b"<html><body>busy</body></html>"
+            self._send(503, body)
+            self.wfile.write(body)
         elif head == "stall":
             after = int(query.get("after", ["0"])[0])
             self._send(200, b"", length=arg)
@@ -134,6 +161,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(delay)
             except (BrokenPipeError, ConnectionResetError):
                 pass
+        elif head == "endless":
+            self._send(200, b"", length=False)
+            sent = 0
+            try:
+                block = pattern(65536)
+                while True:
+                    self.wfile.write(block)
+                    sent += len(block)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self._log_line("sent %s %d" % (self.path, sent))
+            self.close_connection = True
         elif url.path == "/lua/common/data_report_to_appsvr":
             # Large enough that the write only ends when the client reads it all.
             body = b"r" * 4000000
@@ -149,26 +188,61 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def _serve_file(self, path, query):
         root = os.path.realpath(self.server.root)
+        with self.server.log_lock:
+            self.server.answers[self.path] = answer = self.server.answers.get(self.path, 0) + 1
+        option = lambda name, default=None: query.get(name, [default])[0]
+        if answer > 1 and option("then"):
+            path = "/" + option("then")
         full = os.path.realpath(os.path.join(root, urllib.parse.unquote(path).lstrip("/")))
         if not full.startswith(root + os.sep) or not os.path.isfile(full):
             body = b"<html><body>404 not found</body></html>"
             self._send(404, body)
             self.wfile.write(body)
             return
+        if answer == 1 and option("statusonce"):
+            body = b"<html><body>busy</body></html>"
+            self._send(int(option("statusonce")), body)
+            self.wfile.write(body)
+            return
         with open(full, "rb") as f:
             body = f.read()
-        self._send(200, body)
-        # ?chunk=K&delay=MS throttles a file, so that a download can be watched.
-        chunk = int(query.get("chunk", [str(len(body) or 1)])[0])
-        delay = int(query.get("delay", ["0"])[0]) / 1000.0
+        validators = {} if option("novalidator") else {
+            "ETag": '"%s"' % hashlib.sha256(body).hexdigest()[:24],
+            "Last-Modified": email.utils.formatdate(os.path.getmtime(full), usegmt=True)}
+        status, start, extra = 200, 0, dict(validators)
+        asked, if_range = self.headers.get("Range"), self.headers.get("If-Range")
+        if asked:
+            self._log_line("range %s %s %s" % (self.path, asked, if_range))
+        match = re.fullmatch(r"bytes=(\d+)-", asked or "")
+        if match and not option("norange") and (if_range is None or if_range in validators.values()):
+            start = int(match.group(1))
+            if start >= len(body):
+                self._send(416, b"", extra={"Content-Range": "bytes */%d" % len(body)})
+                return
+            status = 206
+            extra["Content-Range"] = "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
+        self._send(status, body[start:], extra=extra)
+        # ?cut=N and ?cutonce=N end the answer early; ?chunk=K&delay=MS throttle it.
+        end = len(body)
+        if option("cut") or (answer == 1 and option("cutonce")):
+            end = min(end, start + int(option("cut") or option("cutonce")))
+        chunk = int(option("chunk", str(max(end - start, 1))))
+        delay = int(option("delay", "0")) / 1000.0
+        sent = 0
         try:
-            for start in range(0, len(body), chunk):
-                self.wfile.write(body[start:start + chunk])
+            for at in range(start, end, chunk):
+                piece = body[at:min(at + chunk, end)]
+                self.wfile.write(piece)
+                sent += len(piece)
                 if delay:
                     self.wfile.flush()
                     time.sleep(delay)
+            self.wfile.flush()
         except (BrokenPipeError, ConnectionResetError):
             pass
+        self._log_line("sent %s %d" % (self.path, sent))
+        if end < len(body):
+            self.close_connection = True
 
 
 def main():
@@ -182,6 +256,7 @@ def main():
     server.daemon_threads = True
     server.root = args.root
     server.log_lock = threading.Lock()
+    server.answers = {}  # request path with query -> answers given
     if args.pidfile:
         with open(args.pidfile, "w") as f:
             f.write(str(os.getpid()))
