@@ -4,6 +4,7 @@
 #include "DiagnosticsLog.h"
 #include "MessageDialogs.h"
 #include "RepairEngine.h"
+#include "StagedRepair.h"
 
 #include "ButtonControl.h"
 #include "EditControl.h"
@@ -90,6 +91,10 @@ void RepairController::OnMainWindowCreated()
     std::wstring folder;
     if (!RepairEngine::Instance().FindInstallFolder(folder)) {
         return;
+    }
+    // A repair of this folder that a crash cut short is undone before anything else.
+    if (!folder.empty()) {
+        RecoverInterruptedRepair(folder);
     }
     if (folder.empty()) {
         ui_.repairButton->SetEnabled(false);

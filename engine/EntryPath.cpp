@@ -96,23 +96,6 @@ bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, s
     return true;
 }
 
-void FolderMaker::CreateAlong(std::wstring& path)
-{
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == L'/') {
-            path[i] = L'\\';
-            Create(path.substr(0, i));
-        }
-    }
-}
-
-void FolderMaker::Create(const std::wstring& path)
-{
-    if (made_.insert(path).second) {
-        CreateDirectoryW(path.c_str(), nullptr);
-    }
-}
-
 std::wstring ShortStagingName(unsigned index)
 {
     // Bijective numbering: every string over the alphabet, in order of length.

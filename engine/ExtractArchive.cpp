@@ -2,8 +2,9 @@
 
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
-#include "StagedFile.h"
 #include "ScopedHandle.h"
+#include "StagedFile.h"
+#include "StagedRepair.h"
 
 #include <cstdlib>
 
@@ -61,6 +62,7 @@ public:
     bool IsFolder(UInt32 i) const { return SzArEx_IsDir(&db_, i) != 0; }
     size_t NameLength(UInt32 i) const { return SzArEx_GetFileNameUtf16(&db_, i, nullptr); }
     void CopyName(UInt32 i, UInt16* name) const { SzArEx_GetFileNameUtf16(&db_, i, name); }
+    UInt64 FileSize(UInt32 i) const { return SzArEx_GetFileSize(&db_, i); }
     bool HasAttributes(UInt32 i) const { return SzBitWithVals_Check(&db_.Attribs, i); }
     UInt32 Attributes(UInt32 i) const { return db_.Attribs.Vals[i]; }
 
@@ -122,6 +124,29 @@ UInt32 WindowsPartOf(UInt32 attributes)
     return (attributes & kUnixExtension) != 0 ? (attributes & 0x7FFF) : attributes;
 }
 
+// Every file is staged beside its target while the old one still stands, so
+// the drive needs room for all of them at once: each rounded up to a cluster,
+// and a margin for folders and the journal.
+bool RoomFor(const ArchiveReader& reader, const std::wstring& destination)
+{
+    constexpr uint64_t kCluster = 4096;
+    constexpr uint64_t kMargin = 1u << 20;
+    uint64_t needed = kMargin;
+    for (UInt32 i = 0; i < reader.EntryCount(); ++i) {
+        needed += reader.IsFolder(i) ? kCluster : (reader.FileSize(i) + kCluster - 1) / kCluster * kCluster;
+    }
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(destination.c_str(), &available, nullptr, nullptr)) {
+        return true;  // not known: the writes will tell
+    }
+    if (available.QuadPart < needed) {
+        Log(L"not enough room in " + destination + L": the package needs " + Num(needed) + L" bytes, " +
+            Num(available.QuadPart) + L" are free");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
@@ -142,8 +167,21 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
         return opened;
     }
 
+    // A repair that was cut short is undone first; one whose journal can't be
+    // read holds the folder until someone looks at it.
+    const Recovery recovery = RecoverInterruptedRepair(destination);
+    if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
+        return kExtractOutputFailed;
+    }
+    if (!RoomFor(reader, destination)) {
+        return kExtractOutputFailed;
+    }
+    StagedRepair repair(destination);
+    if (!repair.Begin()) {
+        return kExtractOutputFailed;
+    }
+
     NameBuffer nameBuffer;
-    FolderMaker folders;
     const UInt32 count = reader.EntryCount();
     Log(L"extracting " + Num(count) + L" entries of " + archivePath + L" into " + destination);
     for (UInt32 i = 0; i < count; ++i) {
@@ -178,18 +216,19 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             }
         }
 
-        folders.CreateAlong(path);
+        repair.CreateFoldersAlong(path);
         if (isFolder) {
-            folders.Create(path);
+            repair.CreateFolder(path);
         } else {
-            if (!WriteWholeFile(path, data, size)) {
+            StagingFile staging;
+            if (!repair.Stage(path, staging) || !staging.Write(data, size) || !staging.Finish()) {
                 return kExtractOutputFailed;
             }
             if (reader.HasAttributes(i)) {
                 // A new file has the archive attribute already: that common case costs no call.
                 const UInt32 attributes = WindowsPartOf(reader.Attributes(i));
                 if (attributes != FILE_ATTRIBUTE_ARCHIVE) {
-                    SetFileAttributesW(path.c_str(), attributes);
+                    SetFileAttributesW(staging.Path().c_str(), attributes);
                 }
             }
         }
@@ -198,6 +237,9 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             Log(L"extraction stopped after entry " + Num(i + 1) + L" of " + Num(count));
             return kExtractOutputFailed;
         }
+    }
+    if (!repair.Commit()) {
+        return kExtractOutputFailed;
     }
     Log(L"extracted " + Num(count) + L" entries in " + Num(GetTickCount() - start) + L" ms");
     return kExtractOk;

@@ -178,7 +178,7 @@ void RepairEngine::RunPackageWorker()
         PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
         return true;
     });
-    // A cancelled run leaves the archive and whatever was extracted so far.
+    // A cancelled run leaves the archive; the extraction has rolled itself back.
     if (CancelRequested()) {
         Log(L"repair cancelled: the window closed");
         return;

@@ -1,11 +1,28 @@
-// Writing a game file so that it is only ever replaced by a whole one.
+// The file an entry's bytes are written to until the repair commits (see
+// StagedRepair.h, which picks its name).
 #pragma once
+
+#include "ScopedHandle.h"
 
 #include <cstddef>
 #include <string>
 
-// Writes `data` to a staging file beside `target` ("<target>.part", or a short
-// free name where that would not fit), then moves it over the target, which
-// may be read-only. False, with the target as it was and no staging file
-// left, when any step fails.
-bool WriteWholeFile(const std::wstring& target, const unsigned char* data, size_t size);
+class StagingFile {
+public:
+    // Creates the file at `path`: only where no file is yet when `mustBeNew`,
+    // else replacing one. False when it can't be made; the system's error is
+    // then GetLastError's.
+    bool Create(const std::wstring& path, bool mustBeNew);
+
+    // Appends bytes; false (logged) when they can't all be written.
+    bool Write(const unsigned char* data, size_t size);
+
+    // Closes the complete file; false (logged) when closing fails.
+    bool Finish();
+
+    const std::wstring& Path() const { return path_; }
+
+private:
+    ScopedHandle file_;
+    std::wstring path_;
+};

@@ -1,6 +1,6 @@
 // ExtractArchive on archives made by Debian's 7-Zip (see support/make_archives.py).
 #include "EntryPath.h"
-#include "StagedFile.h"
+#include "StagedRepair.h"
 #include "ExtractArchive.h"
 #include "TestSupport.h"
 
@@ -92,12 +92,13 @@ TEST_F(ExtractArchiveTest, StoredReadOnlyAttributeIsAppliedAndDoesNotBlockTheNex
     EXPECT_EQ(ReadAll(game + L"\\Cross\\readonly.txt"), "read only\n");
 }
 
-TEST_F(ExtractArchiveTest, CrcErrorStopsAtTheDamagedEntry)
+TEST_F(ExtractArchiveTest, ADamagedEntryLeavesTheFolderAsItWas)
 {
-    EXPECT_EQ(Extract(L"crc-damaged.7z"), 3);  // SZ_ERROR_CRC
-    EXPECT_EQ(ReadAll(game + L"\\Cross\\one.bin"), Pattern(40000, 8)) << "entries before stay written";
-    EXPECT_FALSE(FileExists(game + L"\\Cross\\two.bin"));
-    EXPECT_FALSE(FileExists(game + L"\\Cross\\two.bin.part"));
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    ASSERT_TRUE(WriteAll(game + L"\\Cross\\one.bin", "the old one"));
+    const auto before = TreeOf(game);
+    EXPECT_EQ(Extract(L"crc-damaged.7z"), 3);  // SZ_ERROR_CRC, at the second entry
+    EXPECT_EQ(TreeOf(game), before) << "the first entry was staged, never put in place";
 }
 
 TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
@@ -120,18 +121,19 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
     EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
 }
 
-TEST_F(ExtractArchiveTest, ABlockTooLargeForMemoryEndsWithTheMemoryError)
+// A file of 2^50 bytes: no drive has room for it, and that is found before
+// any memory is asked for.
+TEST_F(ExtractArchiveTest, AFileTooLargeForTheDriveEndsBeforeAnythingIsWritten)
 {
-    EXPECT_EQ(Extract(L"huge-block.7z"), 2);  // SZ_ERROR_MEM, not a crash
+    EXPECT_EQ(Extract(L"huge-block.7z"), kExtractOutputFailed);
     EXPECT_FALSE(FileExists(game + L"\\Cross\\big.bin"));
 }
 
-TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAfterTheFirstEntry)
+TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAndUndoesTheFirstEntry)
 {
     const int result = ExtractArchive(Archive(L"long-path.7z"), game, [](int32_t, int32_t) { return false; });
     EXPECT_EQ(result, kExtractOutputFailed);
-    EXPECT_TRUE(FolderExists(game + L"\\Cross"));
-    EXPECT_FALSE(FileExists(game + L"\\Cross\\first.txt"));
+    EXPECT_TRUE(NamesIn(game).empty()) << "the folder it made is removed again";
 }
 
 // Every hostile name of support/make_archives.py, each with its header stored
@@ -158,10 +160,8 @@ TEST_F(ExtractArchiveTest, HostileNamesStopTheExtractionBeforeWritingAnything)
         ASSERT_NE(at, std::string::npos) << log;
         const std::string line = log.substr(at, log.find("\r\n", at) - at);
         EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; })) << line;
-        EXPECT_EQ(ReadAll(game + L"\\Cross\\first.txt"), "first\n") << "entries before stay";
         EXPECT_EQ(calls.size(), 1u) << "the first file only";
-        EXPECT_EQ(NamesIn(game), std::vector<std::wstring>{L"Cross"});
-        EXPECT_EQ(NamesIn(game + L"\\Cross"), std::vector<std::wstring>{L"first.txt"});
+        EXPECT_TRUE(NamesIn(game).empty()) << "the first entry is rolled back too";
         EXPECT_EQ(NamesIn(scratch.Path()), std::vector<std::wstring>{L"Varnok"});
     }
 }
@@ -174,7 +174,7 @@ TEST_F(ExtractArchiveTest, APathLongerThanTheBufferEndsWithEleven)
     EXPECT_FALSE(FileExists(game + L"\\Cross\\first.txt")) << "later entries are untouched";
 }
 
-TEST_F(ExtractArchiveTest, ALockedFileFailsItsEntryAndKeepsTheOldFileWhole)
+TEST_F(ExtractArchiveTest, ALockedFileFailsTheRepairAndKeepsTheFolderAsItWas)
 {
     CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
     const std::wstring target = game + L"\\Cross\\b.bin";
@@ -191,7 +191,7 @@ TEST_F(ExtractArchiveTest, ALockedFileFailsItsEntryAndKeepsTheOldFileWhole)
     const std::string line = log.substr(at, log.find('\n', at) - at);
     EXPECT_NE(line.find(" ("), std::string::npos) << "the system's text follows the code: " << line;
     EXPECT_EQ(ReadAll(target), "the old game file");
-    EXPECT_FALSE(FileExists(target + L".part"));
+    EXPECT_EQ(NamesIn(game + L"\\Cross"), std::vector<std::wstring>{L"b.bin"}) << "nothing else stays";
 }
 
 TEST(EntryPathTest, RefusesNamesThatLeaveTheFolderOrNameDevices)
@@ -273,29 +273,53 @@ TEST_F(ExtractArchiveTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
     }
 }
 
-// A whole file replaces its target: renamed while open where the system can
-// (a drive-letter path), moved by name otherwise; a read-only target too.
-TEST(StagedFileTest, AWholeFileReplacesItsTargetByEitherWay)
+// A commit stopped after k of its n replacements, as a crash would leave it,
+// is rolled back by the next start, for every k; a finished one leaves the
+// package's files and nothing of its own.
+TEST_F(ExtractArchiveTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
 {
-    ScratchFolder folder;
-    const unsigned char data[] = {'n', 'e', 'w'};
-    const std::wstring target = folder / L"game.dll";
-    ASSERT_TRUE(WriteAll(target, "old"));
-    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_TRUE(WriteWholeFile(target, data, sizeof(data)));
-    EXPECT_EQ(ReadAll(target), "new");
-    EXPECT_FALSE(FileExists(target + L".part"));
+    const auto prepare = [this] {
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+        WriteAll(game + L"\\Cross\\CrossApp.dll", "the old program");
+        WriteAll(game + L"\\Cross\\version.txt", "1.0");
+        SetFileAttributesW((game + L"\\Cross\\version.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        WriteAll(game + L"\\Cross\\mine.txt", "the player's own");
+        CreateDirectoryW((game + L"\\Cross\\config").c_str(), nullptr);
+        WriteAll(game + L"\\Cross\\config\\settings.ini", "[old]");
+    };
+    prepare();
+    const auto before = TreeOf(game);
+    struct Unset {
+        ~Unset() { SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr); }
+    } unset;
+    for (int k = 0; k <= 3; ++k) {  // 3 of the package's 5 files replace old ones
+        SCOPED_TRACE(k);
+        prepare();
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", std::to_wstring(k).c_str());
+        ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+        ASSERT_TRUE(FileExists(game + L"\\LumoraRepair.journal"));
+        EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
+        EXPECT_EQ(TreeOf(game), before);
+    }
+    prepare();
+    ASSERT_EQ(Extract(L"package.7z"), kExtractOk);
+    auto after = TreeOf(game);
+    EXPECT_EQ(after.erase(L"Cross\\mine.txt"), 1u);
+    EXPECT_EQ(after.size(), 10u) << "Cross, the package's 4 folders and 5 files only";
+    EXPECT_EQ(after[L"Cross\\version.txt"], "26.12.7\n");
+}
 
-    // A path relative to the current folder can't be renamed through the handle.
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
-    ASSERT_TRUE(WriteAll(L"relative.dll", "old"));
-    SetFileAttributesW(L"relative.dll", FILE_ATTRIBUTE_READONLY);
-    EXPECT_TRUE(WriteWholeFile(L"relative.dll", data, sizeof(data)));
-    SetCurrentDirectoryW(previous);
-    EXPECT_EQ(ReadAll(folder / L"relative.dll"), "new");
-    EXPECT_FALSE(FileExists(folder / L"relative.dll.part"));
+// A journal that can't be read is never guessed at: it stays, and so does the folder.
+TEST_F(ExtractArchiveTest, AJournalThatCannotBeReadHoldsTheFolder)
+{
+    ASSERT_TRUE(WriteAll(game + L"\\LumoraRepair.journal", "LumoraRepair journal 1\r\nsomething else\r\n"));
+    const auto before = TreeOf(game);
+    EXPECT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Unreadable);
+    EXPECT_EQ(TreeOf(game), before);
 }
 
 }  // namespace

@@ -196,13 +196,28 @@ def write_tree(tree, folder):
             f.write(data)
 
 
-def make_package(source_tree, archive, method="LZMA2"):
+def make_package(source_tree, archive, method="LZMA2", *switches):
     """A 7z package of `source_tree` (a dict of relative path -> bytes), made by Debian's 7-Zip."""
     work = archive + ".src"
     write_tree(source_tree, work)
     if os.path.exists(archive):
         os.remove(archive)
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=" + method, os.path.abspath(archive), "."], cwd=work,
-                   check=True)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=" + method, *switches, os.path.abspath(archive), "."],
+                   cwd=work, check=True)
     shutil.rmtree(work)
     return os.path.getsize(archive)
+
+
+def tree_of(folder):
+    """Everything under `folder`: relative path -> contents (None for a folder) and whether it is read-only."""
+    tree = {}
+    for parent, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            relative = os.path.relpath(path, folder)
+            if os.path.isdir(path):
+                tree[relative] = None
+            else:
+                with open(path, "rb") as f:
+                    tree[relative] = f.read()
+    return tree

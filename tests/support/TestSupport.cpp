@@ -117,6 +117,31 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder)
     return names;
 }
 
+namespace {
+
+void AddTree(const std::wstring& folder, const std::wstring& prefix, std::map<std::wstring, std::string>& tree)
+{
+    for (const std::wstring& name : NamesIn(folder)) {
+        const std::wstring path = folder + L"\\" + name;
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            tree[prefix + name] = "<folder>";
+            AddTree(path, prefix + name + L"\\", tree);
+        } else {
+            tree[prefix + name] = ReadAll(path) + ((attributes & FILE_ATTRIBUTE_READONLY) ? "<read-only>" : "");
+        }
+    }
+}
+
+}  // namespace
+
+std::map<std::wstring, std::string> TreeOf(const std::wstring& folder)
+{
+    std::map<std::wstring, std::string> tree;
+    AddTree(folder, L"", tree);
+    return tree;
+}
+
 std::string Pattern(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ bool WriteAll(const std::wstring& path, const std::string& bytes);
 void DeleteTree(const std::wstring& path);
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::wstring> NamesIn(const std::wstring& folder);
+// Everything under a folder: relative path -> contents, folders as "<folder>"
+// and read-only files with "<read-only>" after their contents.
+std::map<std::wstring, std::string> TreeOf(const std::wstring& folder);
 
 // The bytes the test server sends for /data/N and friends.
 std::string Pattern(size_t size, unsigned seed = 0);

@@ -1,0 +1,189 @@
+#include "RepairJournal.h"
+
+#include "DiagnosticsLog.h"
+
+#include <windows.h>
+
+const wchar_t kJournalName[] = L"LumoraRepair.journal";
+
+namespace {
+
+const char kHeader[] = "LumoraRepair journal 1";
+// A journal is a list of paths; one this large is no journal of ours.
+constexpr DWORD kMaxJournalBytes = 64u << 20;
+
+std::string Utf8(const std::wstring& text)
+{
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 0, '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    }
+    return out;
+}
+
+bool FromUtf8(const std::string& text, std::wstring& out)
+{
+    out.clear();
+    if (text.empty()) {
+        return true;
+    }
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+    if (size <= 0) {
+        return false;
+    }
+    out.resize(size);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &out[0], size);
+    return true;
+}
+
+std::vector<std::wstring> SplitTabs(const std::wstring& text)
+{
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = text.find(L'\t', start);
+        fields.push_back(text.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+        if (tab == std::wstring::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+// A path the journal may name: inside the game folder, never empty.
+bool IsRelativePath(const std::wstring& path)
+{
+    return !path.empty() && path[0] != L'\\' && path.find(L':') == std::wstring::npos &&
+           path.find(L"..") == std::wstring::npos;
+}
+
+// Reads one line (without "\r\n") into `record`; false when it isn't one of the format.
+bool ReadLine(const std::wstring& line, RepairRecord& record)
+{
+    const std::vector<std::wstring> fields = SplitTabs(line);
+    const std::wstring& kind = fields[0];
+    if (record.done) {
+        return false;  // nothing follows "done"
+    }
+    if (kind == L"folder" && fields.size() == 2 && IsRelativePath(fields[1]) && !record.committing) {
+        record.folders.push_back(fields[1]);
+    } else if (kind == L"stage" && fields.size() == 2 && IsRelativePath(fields[1]) && !record.committing) {
+        record.staged.push_back(fields[1]);
+    } else if (kind == L"commit" && fields.size() == 1 && !record.committing) {
+        record.committing = true;
+    } else if (kind == L"file" && fields.size() == 4 && record.committing && IsRelativePath(fields[1]) &&
+               IsRelativePath(fields[2]) && (fields[3].empty() || IsRelativePath(fields[3]))) {
+        record.replacements.push_back(Replacement{fields[1], fields[2], fields[3]});
+    } else if (kind == L"done" && fields.size() == 1 && record.committing) {
+        record.done = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool JournalWriter::Open(const std::wstring& folder)
+{
+    path_ = folder + L"\\" + kJournalName;
+    // CREATE_NEW: a journal that is there already belongs to a repair that has
+    // not been rolled back, and is never overwritten.
+    file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_.IsValid()) {
+        Log(L"can't create " + path_ + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    return Append(std::wstring(kHeader, kHeader + sizeof(kHeader) - 1) + L"\r\n", false);
+}
+
+bool JournalWriter::AddFolder(const std::wstring& relative) { return Append(L"folder\t" + relative + L"\r\n", false); }
+
+bool JournalWriter::AddStaged(const std::wstring& relative) { return Append(L"stage\t" + relative + L"\r\n", false); }
+
+bool JournalWriter::BeginCommit(const std::vector<Replacement>& replacements)
+{
+    std::wstring lines = L"commit\r\n";
+    for (const Replacement& r : replacements) {
+        lines += L"file\t" + r.staging + L"\t" + r.target + L"\t" + r.backup + L"\r\n";
+    }
+    return Append(lines, true);
+}
+
+bool JournalWriter::MarkDone() { return Append(L"done\r\n", true); }
+
+bool JournalWriter::Remove()
+{
+    file_.Close();
+    if (!DeleteFileW(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        Log(L"can't delete " + path_ + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool JournalWriter::Append(const std::wstring& lines, bool flush)
+{
+    const std::string bytes = Utf8(lines);
+    DWORD written = 0;
+    if (!WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size() || (flush && !FlushFileBuffers(file_.Get()))) {
+        Log(L"can't write " + path_ + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+JournalState ReadJournal(const std::wstring& folder, RepairRecord& record)
+{
+    record = RepairRecord();
+    const std::wstring path = folder + L"\\" + kJournalName;
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return JournalState::None;
+        }
+        Log(L"can't open " + path + L": " + ErrorText(error));
+        return JournalState::Unreadable;
+    }
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file.Get(), &high);
+    if (size == INVALID_FILE_SIZE || high != 0 || size > kMaxJournalBytes) {
+        Log(path + L": not a journal of this program (its size)");
+        return JournalState::Unreadable;
+    }
+    std::string bytes(size, '\0');
+    DWORD read = 0;
+    if (size > 0 && (!ReadFile(file.Get(), &bytes[0], size, &read, nullptr) || read != size)) {
+        Log(L"can't read " + path + L": " + ErrorText(GetLastError()));
+        return JournalState::Unreadable;
+    }
+    size_t start = 0;
+    bool header = true;
+    for (;;) {
+        const size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            break;  // a line cut short when the program stopped
+        }
+        const std::string line = bytes.substr(start, end - start);
+        std::wstring text;
+        if (header ? line != kHeader : (!FromUtf8(line, text) || !ReadLine(text, record))) {
+            Log(path + L": the line at byte " + Num(start) + L" is not one of a journal");
+            return JournalState::Unreadable;
+        }
+        header = false;
+        start = end + 2;
+    }
+    // Made, but stopped before its first line was whole: the repair had done nothing yet.
+    if (header && std::string(kHeader).compare(0, bytes.size(), bytes) != 0) {
+        Log(path + L": no journal header");
+        return JournalState::Unreadable;
+    }
+    return JournalState::Read;
+}

@@ -1,0 +1,395 @@
+#include "StagedRepair.h"
+
+#include "AsciiCase.h"
+#include "DiagnosticsLog.h"
+#include "EntryPath.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Deletes a file, read-only or not; true when it is gone.
+bool DeleteAnyway(const std::wstring& path)
+{
+    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (DeleteFileW(path.c_str())) {
+            return true;
+        }
+    }
+    Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
+    return false;
+}
+
+bool Move(const std::wstring& from, const std::wstring& to)
+{
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
+        return true;
+    }
+    Log(L"can't move " + from + L" to " + to + L": " + ErrorText(GetLastError()));
+    return false;
+}
+
+std::wstring UpperAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        c = AsciiUpper(c);
+    }
+    return text;
+}
+
+// Counts of what a roll-back did, for the log.
+struct Undone {
+    unsigned restored = 0, removedNew = 0, staging = 0, folders = 0;
+    bool ok = true;
+    std::wstring Text() const
+    {
+        return Num(restored) + L" files restored, " + Num(removedNew) + L" new files removed, " + Num(staging) +
+               L" staging files deleted, " + Num(folders) + L" folders removed";
+    }
+};
+
+std::wstring At(const std::wstring& folder, const std::wstring& relative) { return folder + L"\\" + relative; }
+
+// Short names tried in one folder for a staging file or a backup; every one-
+// and two-character name, more than one folder ever needs.
+constexpr unsigned kShortNames = 37 + 37 * 37;
+
+// Puts `folder` back as the journal `record` says it was. Each step looks at
+// what is there, so that it is right wherever the repair stopped.
+Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
+{
+    Undone undone;
+    // Before the commit nothing was replaced: only staging files and folders go.
+    for (auto r = record.replacements.rbegin(); record.committing && r != record.replacements.rend(); ++r) {
+        const std::wstring staging = At(folder, r->staging), target = At(folder, r->target);
+        if (!r->backup.empty()) {
+            const std::wstring backup = At(folder, r->backup);
+            if (Exists(backup)) {
+                // The target was moved aside; what stands there now is new.
+                if (Exists(target) && !DeleteAnyway(target)) {
+                    undone.ok = false;
+                    continue;
+                }
+                if (!Move(backup, target)) {
+                    undone.ok = false;
+                    continue;
+                }
+                ++undone.restored;
+            }
+        } else if (!Exists(staging) && Exists(target)) {
+            // A new file that was moved in already.
+            if (DeleteAnyway(target)) {
+                ++undone.removedNew;
+            } else {
+                undone.ok = false;
+            }
+        }
+    }
+    for (const std::wstring& relative : record.staged) {
+        const std::wstring staging = At(folder, relative);
+        if (Exists(staging)) {
+            if (DeleteAnyway(staging)) {
+                ++undone.staging;
+            } else {
+                undone.ok = false;
+            }
+        }
+    }
+    // Children were made after their parents; only empty ones go.
+    for (auto f = record.folders.rbegin(); f != record.folders.rend(); ++f) {
+        if (RemoveDirectoryW(At(folder, *f).c_str())) {
+            ++undone.folders;
+        }
+    }
+    return undone;
+}
+
+// The repair is in place; what is left of the old files goes.
+void DeleteBackups(const std::wstring& folder, const RepairRecord& record)
+{
+    for (const Replacement& r : record.replacements) {
+        if (!r.backup.empty()) {
+            DeleteAnyway(At(folder, r.backup));
+        }
+    }
+}
+
+// Tests stop a commit after so many replacements, as a crash would.
+unsigned StopCommitAfter()
+{
+#ifdef VNK_TEST_SEAMS
+    wchar_t value[16] = {};
+    if (GetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", value, 16) > 0) {
+        return static_cast<unsigned>(wcstol(value, nullptr, 10));
+    }
+#endif
+    return 0xFFFFFFFFu;
+}
+
+}  // namespace
+
+StagedRepair::~StagedRepair()
+{
+    if (open_) {
+        RollBack();
+    }
+}
+
+bool StagedRepair::Begin()
+{
+    open_ = journal_.Open(folder_);
+    return open_;
+}
+
+std::wstring StagedRepair::Relative(const std::wstring& path) const
+{
+    return path.compare(0, folder_.size() + 1, folder_ + L"\\") == 0 ? path.substr(folder_.size() + 1) : path;
+}
+
+void StagedRepair::CreateFoldersAlong(std::wstring& path)
+{
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == L'/') {
+            path[i] = L'\\';
+            CreateFolder(path.substr(0, i));
+        }
+    }
+}
+
+void StagedRepair::CreateFolder(const std::wstring& path)
+{
+    if (attempted_.insert(path).second && CreateDirectoryW(path.c_str(), nullptr)) {
+        record_.folders.push_back(Relative(path));
+        journal_.AddFolder(record_.folders.back());
+    }
+}
+
+bool StagedRepair::Taken(const std::wstring& path)
+{
+    const std::wstring key = UpperAscii(path);
+    if (taken_.count(key) != 0) {
+        return true;
+    }
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring parent = key.substr(0, slash);
+    auto listing = listings_.find(parent);
+    if (listing == listings_.end()) {
+        // Read once, before this repair writes anything there.
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((path.substr(0, slash) + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                names.insert(UpperAscii(found.cFileName));
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        listing = listings_.emplace(parent, std::move(names)).first;
+    }
+    return listing->second.count(key.substr(slash + 1)) != 0;
+}
+
+bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
+{
+    // CREATE_NEW throughout: a file of the player's that happens to have the
+    // name is never touched.
+    const std::wstring part = target + L".part";
+    if (part.size() + 1 <= kMaxOutputPath && !Taken(part)) {
+        if (file.Create(part, true)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            Log(L"can't create " + part + L" for " + target + L": " + ErrorText(GetLastError()));
+            return false;
+        }
+    }
+    // Where "<target>.part" would not fit, a name no longer than the target's own.
+    const size_t nameStart = target.find_last_of(L'\\') + 1;
+    for (unsigned i = 0; i < kShortNames; ++i) {
+        const std::wstring name = ShortStagingName(i);
+        if (name.size() > target.size() - nameStart) {
+            break;
+        }
+        const std::wstring path = target.substr(0, nameStart) + name;
+        if (Taken(path)) {
+            continue;
+        }
+        if (file.Create(path, true)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    Log(L"can't create a file beside " + target + L": " + ErrorText(GetLastError()));
+    return false;
+}
+
+bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
+{
+    const std::wstring key = UpperAscii(target);
+    const auto known = targets_.find(key);
+    if (known != targets_.end()) {
+        // The same target again: its file is written anew, and the later entry wins.
+        const std::wstring path = At(folder_, record_.replacements[known->second].staging);
+        if (!file.Create(path, false)) {
+            Log(L"can't create " + path + L" for " + target + L": " + ErrorText(GetLastError()));
+            return false;
+        }
+        return true;
+    }
+    // A name no file has yet is written under that name: the commit has
+    // nothing to do for it, and a roll-back deletes it.
+    bool created = false;
+    if (!Taken(target)) {
+        created = file.Create(target, true);
+        if (!created && GetLastError() != ERROR_FILE_EXISTS) {
+            Log(L"can't create " + target + L": " + ErrorText(GetLastError()));
+            return false;
+        }
+    }
+    if (!created && !CreateBeside(target, file)) {
+        return false;
+    }
+    taken_.insert(key);
+    taken_.insert(UpperAscii(file.Path()));
+    targets_[key] = record_.replacements.size();
+    record_.replacements.push_back(Replacement{Relative(file.Path()), Relative(target), std::wstring()});
+    record_.staged.push_back(Relative(file.Path()));
+    return journal_.AddStaged(record_.staged.back());
+}
+
+std::wstring StagedRepair::BackupName(const std::wstring& target)
+{
+    // "<target>.old", or a short name beside it that nothing has or will have.
+    std::wstring backup = target + L".old";
+    if (backup.size() + 1 > kMaxOutputPath || Taken(backup)) {
+        const size_t nameStart = target.find_last_of(L'\\') + 1;
+        backup.clear();
+        for (unsigned i = 0; i < kShortNames && backup.empty(); ++i) {
+            const std::wstring candidate = target.substr(0, nameStart) + L"~" + ShortStagingName(i);
+            if (candidate.size() + 1 > kMaxOutputPath) {
+                break;
+            }
+            if (!Taken(candidate)) {
+                backup = candidate;
+            }
+        }
+    }
+    taken_.insert(UpperAscii(backup));
+    return backup;
+}
+
+bool StagedRepair::Commit()
+{
+    const DWORD start = GetTickCount();
+    size_t moves = 0;
+    for (Replacement& r : record_.replacements) {
+        if (r.staging == r.target) {
+            continue;  // a new file, written in place
+        }
+        const std::wstring target = At(folder_, r.target);
+        const std::wstring backup = BackupName(target);
+        if (backup.empty()) {
+            Log(L"can't replace " + target + L": no free name to keep the old file under");
+            RollBack();
+            return false;
+        }
+        r.backup = Relative(backup);
+        ++moves;
+    }
+    record_.committing = true;
+    if (!journal_.BeginCommit(record_.replacements)) {
+        RollBack();
+        return false;
+    }
+    const unsigned stopAfter = StopCommitAfter();
+    unsigned replaced = 0;
+    for (const Replacement& r : record_.replacements) {
+        if (r.staging == r.target) {
+            continue;
+        }
+        if (replaced == stopAfter) {
+            break;
+        }
+        const std::wstring target = At(folder_, r.target);
+        if (!MoveFileExW(target.c_str(), At(folder_, r.backup).c_str(), 0)) {
+            Log(L"can't replace " + target + L": " + ErrorText(GetLastError()));
+            RollBack();
+            return false;
+        }
+        if (!Move(At(folder_, r.staging), target)) {
+            RollBack();
+            return false;
+        }
+        ++replaced;
+    }
+    if (replaced == stopAfter) {
+        Log(L"commit stopped after " + Num(replaced) + L" of " + Num(moves) + L" replacements, as a crash would stop it");
+        open_ = false;
+        return false;
+    }
+    if (!journal_.MarkDone()) {
+        RollBack();
+        return false;
+    }
+    record_.done = true;
+    DeleteBackups(folder_, record_);
+    journal_.Remove();
+    open_ = false;
+    Log(L"committed " + Num(record_.replacements.size()) + L" files, " + Num(moves) + L" of them replacing old ones, in " +
+        Num(GetTickCount() - start) + L" ms");
+    return true;
+}
+
+bool StagedRepair::RollBack()
+{
+    open_ = false;
+    const Undone undone = RollBackRecord(folder_, record_);
+    Log(L"repair rolled back: " + undone.Text());
+    if (!undone.ok) {
+        Log(L"the journal stays for the next start to finish the roll-back");
+        return false;
+    }
+    return journal_.Remove();
+}
+
+Recovery RecoverInterruptedRepair(const std::wstring& folder)
+{
+    RepairRecord record;
+    switch (ReadJournal(folder, record)) {
+    case JournalState::None:
+        return Recovery::NothingToDo;
+    case JournalState::Unreadable:
+        Log(L"an earlier repair's journal in " + folder + L" can't be read: it is left alone, and so is the folder");
+        return Recovery::Unreadable;
+    case JournalState::Read:
+        break;
+    }
+    const std::wstring journal = At(folder, kJournalName);
+    if (record.done) {
+        DeleteBackups(folder, record);
+        DeleteFileW(journal.c_str());
+        Log(L"an earlier repair of " + folder + L" was complete but for deleting " +
+            Num(record.replacements.size()) + L" old files: finished");
+        return Recovery::Completed;
+    }
+    const Undone undone = RollBackRecord(folder, record);
+    if (!undone.ok) {
+        Log(L"an earlier repair of " + folder + L" was cut short; rolling it back failed in part (" + undone.Text() +
+            L"); the journal stays");
+        return Recovery::Failed;
+    }
+    DeleteFileW(journal.c_str());
+    Log(L"an earlier repair of " + folder + L" was cut short and is rolled back: " + undone.Text());
+    return Recovery::RolledBack;
+}

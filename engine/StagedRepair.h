@@ -1,0 +1,75 @@
+// A repair that is all or nothing. Every file is first written whole, beside
+// its target ("<target>.part", or a short free name) or, where no file of that
+// name is yet, under its own name; nothing the player had is touched while an
+// entry is still to come. Then the commit: the journal lists every replacement
+// and is flushed, each existing target is moved to a backup name and its
+// staging file takes its place, the journal is marked done, and the backups
+// and the journal go. Any failure before "done" rolls back: the files written
+// are deleted, backups moved back and folders the repair made removed, so the
+// game folder is as it was. The journal lets the next start do the same after
+// a crash.
+#pragma once
+
+#include "RepairJournal.h"
+#include "StagedFile.h"
+
+#include <map>
+#include <set>
+#include <string>
+
+class StagedRepair {
+public:
+    explicit StagedRepair(const std::wstring& folder) : folder_(folder) {}
+    // Rolls back whatever was not committed.
+    ~StagedRepair();
+
+    StagedRepair(const StagedRepair&) = delete;
+    StagedRepair& operator=(const StagedRepair&) = delete;
+
+    // Starts the journal; false when there is one already, or it can't be written.
+    bool Begin();
+
+    // Creates every folder along `path`, parent first, at each "/", and turns
+    // the "/" into "\"; each folder at most once. Failures are left to the file
+    // creation that follows.
+    void CreateFoldersAlong(std::wstring& path);
+    // Creates the folder `path` itself (a folder entry).
+    void CreateFolder(const std::wstring& path);
+
+    // Creates the file that receives `target`'s new bytes, and records it (a
+    // later entry for the same target replaces an earlier one). False (logged)
+    // when it can't be made.
+    bool Stage(const std::wstring& target, StagingFile& file);
+
+    // Puts every staged file in place, or rolls back; false (logged) on failure.
+    bool Commit();
+
+    // Undoes everything this repair did; false (logged) when a step failed, and
+    // the journal is then left for the next start.
+    bool RollBack();
+
+private:
+    std::wstring Relative(const std::wstring& path) const;
+    // Whether a file of this name was in its folder before the repair, or is
+    // a name this repair has taken.
+    bool Taken(const std::wstring& path);
+    // Creates a staging file beside `target` under a free name.
+    bool CreateBeside(const std::wstring& target, StagingFile& file);
+    // A free name beside `target` for its current file to be moved to.
+    std::wstring BackupName(const std::wstring& target);
+
+    std::wstring folder_;
+    JournalWriter journal_;
+    bool open_ = false;  // the journal exists and the repair is not over
+    RepairRecord record_;
+    std::set<std::wstring> attempted_;                        // folders asked for, made or not
+    std::map<std::wstring, size_t> targets_;                  // target -> its replacement
+    std::map<std::wstring, std::set<std::wstring>> listings_;  // folder -> the names it held before
+    std::set<std::wstring> taken_;                             // paths this repair has made or will use
+};
+
+enum class Recovery { NothingToDo, RolledBack, Completed, Unreadable, Failed };
+
+// Finishes or rolls back a repair of `folder` that a crash cut short, from its
+// journal; logs what it restored. A journal it can't read is left alone.
+Recovery RecoverInterruptedRepair(const std::wstring& folder);
