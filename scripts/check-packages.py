@@ -299,11 +299,13 @@ def shell_programs(lines, functions):
 
 
 def python_programs(numbered_lines):
-    """The first string of a list given to a call or assigned (["7zz", "a", ...]), and absolute paths."""
+    """The first string of a command list, given to subprocess's calls or to a run(), or assigned to a
+    cmd or command (["7zz", "a", ...]); and absolute paths."""
     found = []
+    command = r"(?:\b(?:subprocess\.\w+|run|Popen)\(|\b\w*(?:cmd|command)\s*=)\s*\[\s*[\"']([^\"']+)[\"']\s*[,\]]"
     for number, raw in numbered_lines:
         line = strip_comment(raw)
-        for match in re.finditer(r"[(=]\s*\[\s*[\"']([^\"']+)[\"']\s*[,\]]", line):
+        for match in re.finditer(command, line):
             found.append((number, match.group(1)))
         if "sys.executable" in line and re.search(r"\[\s*sys\.executable", line):
             found.append((number, "python3"))
