@@ -30,8 +30,9 @@ bool RepairEngine::LoadConfig(const std::wstring& iniPath)
     config.url = ReadValue(iniPath, L"url", L"");
     config.tips = ReadValue(iniPath, L"tips", L"");
     config.fileSize = ToInt32(ReadValue(iniPath, L"filesize", L"0"));
-    // Only checked by a program with a package key built in.
-    config.signature = ReadValue(iniPath, L"signature", L"");
+    // Only checked by a program with a key built in.
+    config.version = ParseConfigVersion(ReadValue(iniPath, L"version", L""));
+    config.sha256 = ReadValue(iniPath, L"sha256", L"");
 
     const int32_t count = ToInt32(ReadValue(iniPath, L"processcount", L"0"));
     for (int32_t i = 0; i < count; ++i) {

@@ -6,7 +6,7 @@ namespace {
 constexpr DWORD kSmallValueBytes = 1024;
 }
 
-bool RegistryKey::QueryString(const wchar_t* valueName, std::wstring& text)
+bool RegistryKey::Open()
 {
     if (key_ == nullptr) {
         const REGSAM access = readOnly_ ? KEY_READ : KEY_ALL_ACCESS;
@@ -15,6 +15,20 @@ bool RegistryKey::QueryString(const wchar_t* valueName, std::wstring& text)
             key_ = nullptr;
             return false;
         }
+    }
+    return true;
+}
+
+bool RegistryKey::SetString(const wchar_t* valueName, const std::wstring& text)
+{
+    return Open() && RegSetValueExW(key_, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool RegistryKey::QueryString(const wchar_t* valueName, std::wstring& text)
+{
+    if (!Open()) {
+        return false;
     }
     DWORD bytes = 0;
     if (RegQueryValueExW(key_, valueName, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {

@@ -17,9 +17,14 @@ public:
     // Reads a value as UTF-16 text up to its first zero, whatever its type.
     // Opening creates the key, empty, when it doesn't exist.
     bool QueryString(const wchar_t* valueName, std::wstring& text);
+    // Writes a value as REG_SZ text; the key must not be read-only.
+    bool SetString(const wchar_t* valueName, const std::wstring& text);
     void Close();
 
 private:
+    // Opening creates the key, empty, when it doesn't exist.
+    bool Open();
+
     HKEY root_;
     std::wstring subKey_;
     bool readOnly_;

@@ -10,5 +10,10 @@ struct RepairConfig {
     std::wstring tips;                      // "tips": a notice shown instead of repairing
     std::vector<std::wstring> processNames; // "process_0".."process_N-1"
     int32_t fileSize = 0;                   // "filesize": expected package size in bytes
-    std::wstring signature;                 // "signature": base64 signature of the package, if any
+    // Read by a program built with a key, whose configuration is signed:
+    uint64_t version = 0;                   // "version": raised with every publication; 0 when missing or not a number
+    std::wstring sha256;                    // "sha256": the package's SHA-256 digest, in hex
 };
+
+// "version" as a number: decimal digits only, up to 18 of them; 0 otherwise.
+uint64_t ParseConfigVersion(const std::wstring& text);

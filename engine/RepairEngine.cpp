@@ -102,7 +102,13 @@ void RepairEngine::RunConfigWorker()
         PostClosingEvent(ConfigDownloadFailed);
         return;
     }
-    const bool loaded = LoadConfig(iniPath);
+    // With a key built in, nothing of a configuration is acted on unless it is
+    // signed with that key.
+    if (!packageKey.empty() && !VerifyConfigSignature(iniPath)) {
+        PostClosingEvent(ConfigParseFailed);
+        return;
+    }
+    const bool loaded = LoadConfig(iniPath) && (packageKey.empty() || AcceptSignedConfig());
     LogConfig(loaded);
     PostClosingEvent(loaded ? ConfigLoaded : ConfigParseFailed);
 }
@@ -117,8 +123,9 @@ void RepairEngine::LogConfig(bool loaded) const
         (config.fileSize < 0 ? L"-" + Num(0u - static_cast<uint32_t>(config.fileSize))
                              : Num(static_cast<uint32_t>(config.fileSize))) +
         L", notice " + (config.tips.empty() ? L"no" : L"yes") + L", programs: " +
-        (programs.empty() ? std::wstring(L"none") : programs) + L", signature " +
-        (config.signature.empty() ? L"no" : L"yes") +
+        (programs.empty() ? std::wstring(L"none") : programs) + L", version " +
+        (config.version == 0 ? std::wstring(L"none") : Num(config.version)) + L", sha256 " +
+        (config.sha256.empty() ? L"no" : L"yes") +
         (loaded ? std::wstring() : std::wstring(L"; not usable: no package and no notice, or a missing process entry")));
 }
 
@@ -135,6 +142,10 @@ void RepairEngine::RunPackageWorker()
     // is kept for the next repair to resume.
     DownloadOptions options;
     options.limitWithoutLength = static_cast<uint32_t>(config.fileSize);
+    // A signed configuration announces the exact size: nothing past it is taken.
+    if (!packageKey.empty()) {
+        options.limit = static_cast<uint32_t>(config.fileSize);
+    }
     options.partial = &partialPackage;
     options.cancelled = [this] { return CancelRequested(); };
     const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
@@ -160,10 +171,10 @@ void RepairEngine::RunPackageWorker()
     }
     PostClosingEvent(PackageDownloaded);
 
-    // Anyone on the way may have served the package: unless it is signed with
-    // the built-in key, nothing of it is unpacked, as for a damaged package.
-    if (!packageKey.empty() && !VerifyPackageSignature(archivePath, config.signature, packageKey)) {
-        Log(L"package refused: its signature is missing or wrong");
+    // Anyone on the way may have served the package: unless it is the one the
+    // signed configuration announces, nothing of it is unpacked, as for a
+    // damaged package.
+    if (!packageKey.empty() && !IsAnnouncedPackage(archivePath)) {
         if (!CancelRequested()) {
             PostClosingEvent(ExtractionFailed);
         }

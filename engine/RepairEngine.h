@@ -3,7 +3,7 @@
 #pragma once
 
 #include "DownloadFile.h"
-#include "PackageSignature.h"
+#include "Signature.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
 
@@ -61,7 +61,8 @@ public:
     // The window that receives the events; StartConfigWorker sets it too.
     void ReportTo(HWND window) { notifyWindow = window; }
 
-    // The PEM key that packages must be signed with; empty: not checked.
+    // The PEM keys (one or two) that the configuration must be signed with;
+    // empty: neither it nor the package is checked.
     void SetPackageKey(std::string pem) { packageKey = std::move(pem); }
 
     // How every event is posted; tests put a full message queue in its place.
@@ -75,8 +76,8 @@ private:
     HWND notifyWindow = nullptr;
     std::wstring installFolder;
     RepairConfig config;
-    // The key built into the program, if any.
-    std::string packageKey = BuiltInPackageKey();
+    // The keys built into the program, if any.
+    std::string packageKey = BuiltInKeys();
     PostMessageFn postMessage = PostMessageW;
     // A failed package download, for the next repair to resume.
     PartialDownload partialPackage;
@@ -95,6 +96,11 @@ private:
     // notifyWindow while the system still knows it; null otherwise.
     HWND LiveNotifyWindow() const;
     void LogConfig(bool loaded) const;
+    // A program built with a key: the configuration's signature, then what a
+    // signed configuration must carry, and the package it announces.
+    bool VerifyConfigSignature(const std::wstring& iniPath);
+    bool AcceptSignedConfig();
+    bool IsAnnouncedPackage(const std::wstring& path) const;
     bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
 };
 

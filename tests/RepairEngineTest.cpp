@@ -14,12 +14,11 @@ namespace {
 const char kConfigPath[] = "images/js/vy/cross/vnk_cross_repair.ini";
 
 // A configuration that names a package, as the server's would.
-RepairConfig PackageAt(const std::wstring& url, const std::wstring& signature = L"")
+RepairConfig PackageAt(const std::wstring& url)
 {
     RepairConfig config;
     config.url = url;
     config.fileSize = 1;
-    config.signature = signature;
     return config;
 }
 
@@ -57,11 +56,14 @@ protected:
     }
 
     // Runs the package worker on `folder` until its closing event (or `timeoutMs`).
-    void RunPackageWorker(const std::wstring& url, const std::wstring& folder, const std::wstring& signature = L"",
-                          DWORD timeoutMs = 30000)
+    void RunPackageWorker(const std::wstring& url, const std::wstring& folder, DWORD timeoutMs = 30000)
+    {
+        RunPackageWorker(PackageAt(url), folder, timeoutMs);
+    }
+    void RunPackageWorker(const RepairConfig& config, const std::wstring& folder, DWORD timeoutMs = 30000)
     {
         engine.ReportTo(window.Handle());
-        engine.UseConfig(PackageAt(url, signature));
+        engine.UseConfig(config);
         ASSERT_TRUE(engine.StartPackageWorker(folder));
         window.PumpUntil(
             [](const std::vector<EventRecord>& events) {
@@ -313,39 +315,47 @@ TEST_F(RepairEngineTest, AClosingEventIsGivenUpWhenTheWindowIsGone)
     EXPECT_EQ(WaitForSingleObject(engine.workerThread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
-// With a key built in, a package is unpacked only when its signature is right;
-// otherwise the run ends as for a damaged package, with nothing written.
-TEST_F(RepairEngineTest, WithAPackageKeyOnlyAPackageSignedWithItIsUnpacked)
+// With a key built in, a package is unpacked only when it is the one the
+// signed configuration announces, to the byte; otherwise the run ends as for a
+// damaged package, with nothing written.
+TEST_F(RepairEngineTest, WithAKeyOnlyTheAnnouncedPackageIsUnpacked)
 {
-    const std::wstring keys = std::wstring(VNK_TEST_DATA) + L"\\keys\\";
     const std::string package = ReadAll(std::wstring(VNK_TEST_DATA) + L"\\package.7z");
     std::string changed = package;
     changed[changed.size() / 2] ^= 0x01;
-    ServeFile("packages/signed.7z", package);
+    ServeFile("packages/announced.7z", package);
     ServeFile("packages/changed.7z", changed);
-    engine.SetPackageKey(ReadAll(keys + L"rsa2048.pub.pem"));
-    const std::wstring good = Widen(ReadAll(keys + L"package.rsa2048.sig"));
-    const std::wstring other = Widen(ReadAll(keys + L"package.other.sig"));
+    ServeFile("packages/longer.7z", package + "x");
+    engine.SetPackageKey(ReadAll(std::wstring(VNK_TEST_DATA) + L"\\keys\\rsa2048.pub.pem"));
+    ScratchFolder digest;
+    ASSERT_TRUE(WriteAll(digest / L"package.7z", package));
+    std::wstring sha256;
+    uint64_t size = 0;
+    ASSERT_TRUE(FileDigest(digest / L"package.7z", sha256, size));
     struct Case {
         const char* what;
         const wchar_t* path;
-        std::wstring signature;
+        std::wstring sha256;
         uint32_t closing;
     };
-    for (const Case& c : {Case{"signed", L"/packages/signed.7z", good, ExtractionSucceeded},
-                          Case{"changed after signing", L"/packages/changed.7z", good, ExtractionFailed},
-                          Case{"no signature", L"/packages/signed.7z", L"", ExtractionFailed},
-                          Case{"signed by another key", L"/packages/signed.7z", other, ExtractionFailed}}) {
+    for (const Case& c : {Case{"announced", L"/packages/announced.7z", sha256, ExtractionSucceeded},
+                          Case{"changed after publishing", L"/packages/changed.7z", sha256, ExtractionFailed},
+                          Case{"another digest announced", L"/packages/announced.7z", std::wstring(64, L'0'),
+                               ExtractionFailed},
+                          Case{"longer than announced", L"/packages/longer.7z", sha256, PackageDownloadFailed}}) {
         SCOPED_TRACE(c.what);
         window.events.clear();
         ScratchFolder game;
-        RunPackageWorker(TestUrl(c.path), game.Path(), c.signature);
+        RepairConfig config = PackageAt(TestUrl(c.path));
+        config.fileSize = static_cast<int32_t>(package.size());
+        config.sha256 = c.sha256;
+        RunPackageWorker(config, game.Path());
         const std::vector<uint32_t> codes = window.Codes();
-        ASSERT_GE(codes.size(), 2u);
-        EXPECT_EQ(codes[codes.size() - 2], c.closing == ExtractionSucceeded ? ExtractionProgress : PackageDownloaded);
+        ASSERT_GE(codes.size(), 1u);
         EXPECT_EQ(codes.back(), c.closing);
         EXPECT_EQ(FolderExists(game / L"Cross"), c.closing == ExtractionSucceeded);
-        EXPECT_FALSE(FileExists(game / L"cross_new.zip")) << "the archive is deleted either way";
+        EXPECT_TRUE(NamesIn(game.Path()).empty() || c.closing == ExtractionSucceeded)
+            << "the archive is deleted, nothing else written";
     }
 }
 

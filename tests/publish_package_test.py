@@ -2,6 +2,7 @@
 
 python3 publish_package_test.py   (needs 7zz and openssl)"""
 import base64
+import hashlib
 import os
 import shutil
 import subprocess
@@ -61,19 +62,28 @@ class PublishPackageTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.output, "cross.7z")), "nothing is published")
 
     def test_publishes_a_package_and_the_configuration_that_announces_it(self):
-        result = self.publish("--tips", "服务器维护中", "--process", "Varnok.exe", "--process", "Lobby.exe")
+        result = self.publish("--tips", "服务器维护中", "--process", "Varnok.exe", "--process", "Lobby.exe",
+                              "--version", "202612081200")
         self.assertEqual(result.returncode, 0, result.stderr)
         package = os.path.join(self.output, "cross.7z")
         values = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))
+        with open(package, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
         self.assertEqual(values, {"url": "http://127.0.0.1:8080/packages/cross.7z",
-                                  "filesize": str(os.path.getsize(package)), "tips": "服务器维护中",
+                                  "filesize": str(os.path.getsize(package)), "sha256": digest,
+                                  "version": "202612081200", "tips": "服务器维护中",
                                   "processcount": "2", "process_0": "Varnok.exe", "process_1": "Lobby.exe"})
+        self.assertFalse(os.path.exists(os.path.join(self.output, "vnk_cross_repair.ini.sig")), "no key, no .sig")
+        # Without --version, the UTC time: every publication raises it.
+        self.assertEqual(self.publish().returncode, 0)
+        version = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))["version"]
+        self.assertRegex(version, r"^20\d{10}$")
         listing = subprocess.run(["7zz", "l", "-slt", package], capture_output=True, text=True, check=True).stdout
         paths = sorted(line[7:] for line in listing.splitlines() if line.startswith("Path = Cross"))
         self.assertEqual(paths, ["Cross", "Cross/CrossApp.dll", "Cross/logs", "Cross/res", "Cross/res/说明.txt"])
         self.assertIn("LZMA2", listing)
 
-    def test_a_private_key_signs_the_package_as_openssl_checks_it(self):
+    def test_a_private_key_signs_the_configuration_and_the_package_as_openssl_checks_them(self):
         key = os.path.join(self.keys, "key.pem")
         self.assertEqual(self.publish("--private-key", key).returncode, 0)
         signature = os.path.join(self.work, "signature")
@@ -83,6 +93,12 @@ class PublishPackageTest(unittest.TestCase):
         subprocess.run(["openssl", "rsa", "-in", key, "-pubout", "-out", public], check=True, capture_output=True)
         check = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", signature,
                                 os.path.join(self.output, "cross.7z")], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        # The configuration's own signature, over its exact bytes.
+        with open(os.path.join(self.output, "vnk_cross_repair.ini.sig")) as f, open(signature, "wb") as raw:
+            raw.write(base64.b64decode(f.read().strip()))
+        check = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", signature,
+                                os.path.join(self.output, "vnk_cross_repair.ini")], capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
     def test_refuses_names_the_program_refuses_or_windows_cannot_hold(self):
@@ -112,6 +128,7 @@ class PublishPackageTest(unittest.TestCase):
         self.assert_refused("--tips", "--tips", "two\nlines")
         self.assert_refused("--process", "--process", "Bin\\Game.exe")
         self.assert_refused("1024 bits", "--private-key", os.path.join(self.keys, "small.pem"))
+        self.assert_refused("--version", "--version", "0")
         result = subprocess.run([sys.executable, TOOL, self.source, self.output, "--url", "ftp://x/y.7z"],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 1)

@@ -3,6 +3,7 @@ python3 test_app.py PROGRAM_DIR WWW_DIR PORT TESTS_DIR [SCREENSHOT_DIR]
 
 PROGRAM_DIR holds LumoraRepair.exe, TESTS_DIR the helper vnk_sleeper.exe. Arguments
 after "--" choose tests, e.g. -- -k drops."""
+import base64
 import os
 import re
 import shutil
@@ -16,7 +17,8 @@ import app_driver as ui  # noqa: E402
 
 BUILD = WWW = TESTS = SHOTS = None
 PUBLISH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish-package")
-SIGNING_KEY = os.environ.get("VNK_TEST_SIGNING_KEY")  # the private half of LumoraRepairSigned's key
+SIGNING_KEY = os.environ.get("VNK_TEST_SIGNING_KEY")  # the private halves of LumoraRepairSigned's two keys
+SECOND_KEY = os.environ.get("VNK_TEST_SECOND_KEY")
 STALL_SECONDS = None  # the build's stall time-out (VNK_STALL_TIMEOUT_MS)
 RETRIED_STALL_SECONDS = None
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
@@ -546,10 +548,12 @@ class AppTest(unittest.TestCase):
                    r"removed, 2 staging files deleted, 1 folders removed$"),
         ])
 
-    # Signed packages: LumoraRepairSigned.exe is built with the public half of
-    # SIGNING_KEY; packages are published with tools/publish-package.
+    # Signed configurations: LumoraRepairSigned.exe is built with the public
+    # halves of SIGNING_KEY and SECOND_KEY; packages are published with
+    # tools/publish-package.
     def publish(self, tree, *options, serve=True):
-        """Publishes `tree`; serves the package and its configuration file unless told not to."""
+        """Publishes `tree`; serves the package, its configuration file and that file's signature (if
+        any) unless told not to."""
         source, output = self.game + "-source", self.game + ("-published" if serve else "-aside")
         shutil.rmtree(output, ignore_errors=True)
         ui.write_tree(tree, source)
@@ -559,7 +563,24 @@ class AppTest(unittest.TestCase):
         if serve:
             shutil.copy(os.path.join(output, "cross.7z"), served("packages/published.7z"))
             shutil.copy(os.path.join(output, "vnk_cross_repair.ini"), served(CONFIG))
+            signature = os.path.join(output, "vnk_cross_repair.ini.sig")
+            if os.path.exists(signature):
+                shutil.copy(signature, served(CONFIG + ".sig"))
+            elif os.path.exists(served(CONFIG + ".sig")):
+                os.remove(served(CONFIG + ".sig"))
         return os.path.join(output, "cross.7z")
+
+    def edit_served_config(self, change):
+        """Rewrites the served configuration's text (UTF-16 with its mark) with `change`."""
+        with open(served(CONFIG), "rb") as f:
+            text = f.read()[2:].decode("utf-16-le")
+        with open(served(CONFIG), "wb") as f:
+            f.write(b"\xff\xfe" + change(text).encode("utf-16-le"))
+
+    def sign_served_config(self, key):
+        signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, served(CONFIG)], check=True,
+                                   capture_output=True).stdout
+        serve(CONFIG + ".sig", base64.b64encode(signature).decode("ascii") + "\n")
 
     def repair_with(self, program):
         """Runs one repair with `program` and answers its closing dialog; returns the reports."""
@@ -574,30 +595,66 @@ class AppTest(unittest.TestCase):
         self.assertEqual(os.listdir(self.game), ["Cross"], "no package and no partial file")
         self.assertEqual(os.listdir(self.in_game("Cross")), ["old.txt"])
 
-    def test_a_package_published_with_the_key_repairs(self):
-        self.publish(PACKAGE, "--private-key", SIGNING_KEY)
-        self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [8])
-        with open(self.in_game("Cross", "res", "说明.txt"), "rb") as f:
-            self.assertEqual(f.read(), PACKAGE["Cross/res/说明.txt"])
-        self.assertFalse(os.path.exists(self.in_game("cross_new.zip")))
+    def forget_accepted_versions(self):
+        subprocess.run([ui.WINE, "reg", "delete", r"HKCU\Software\Lumora\LumoraRepair", "/f"], capture_output=True)
 
-    def test_packages_not_signed_with_the_built_in_key_are_refused(self):
+    def test_a_configuration_signed_with_either_built_in_key_repairs(self):
+        self.forget_accepted_versions()
+        for key in (SIGNING_KEY, SECOND_KEY):
+            with self.subTest(key):
+                self.setUp()
+                self.publish(PACKAGE, "--private-key", key)
+                self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [8])
+                with open(self.in_game("Cross", "res", "说明.txt"), "rb") as f:
+                    self.assertEqual(f.read(), PACKAGE["Cross/res/说明.txt"])
+                self.assertEqual(sorted(os.listdir(self.game)), ["Cross"])
+
+    def test_what_nobody_on_the_way_can_make_the_signed_program_do(self):
         evil = {"Cross/CrossApp.dll": b"MZ not the real one", "Cross/evil.txt": b"evil"}
         other_key = os.path.join(os.path.dirname(self.game), "other-key.pem")
         subprocess.run(["openssl", "genrsa", "-out", other_key, "2048"], check=True, capture_output=True)
-        cases = {
-            "changed after signing": lambda: (
-                self.publish(PACKAGE, "--private-key", SIGNING_KEY),
-                shutil.copy(self.publish(evil, serve=False), served("packages/published.7z"))),
-            "no signature": lambda: self.publish(evil),
-            "signed by another key": lambda: self.publish(evil, "--private-key", other_key),
+        signed = ("--private-key", SIGNING_KEY)
+        endless = "http://127.0.0.1:%d/endless" % PORT
+
+        def another_package_of_the_same_size():
+            self.publish(PACKAGE, *signed)
+            with open(served("packages/published.7z"), "r+b") as f:
+                f.seek(100)
+                f.write(b"\0" * 16)
+
+        cases = {  # what -> (how, the outcome)
+            "a notice added to a signed configuration": (lambda: (
+                self.publish(PACKAGE, *signed),
+                self.edit_served_config(lambda t: t + "tips=请从 http://evil.example 下载修复\r\n")), 4),
+            "no signature": (lambda: self.publish(evil), 4),
+            "signed by another key": (lambda: self.publish(evil, "--private-key", other_key), 4),
+            "an older version than one accepted": (lambda: (
+                self.publish(PACKAGE, "--version", "300", *signed), self.repair_with("LumoraRepairSigned.exe"),
+                self.setUp(), self.publish(evil, "--version", "299", *signed)), 4),
+            "no version": (lambda: (
+                self.publish(evil, *signed),
+                self.edit_served_config(lambda t: re.sub(r"version=\d+\r\n", "", t)),
+                self.sign_served_config(SIGNING_KEY)), 4),
+            "another package of the same size": (another_package_of_the_same_size, 7),
+            "a package body without end": (lambda: (
+                self.publish(PACKAGE, *signed),
+                self.edit_served_config(lambda t: t.replace("http://127.0.0.1:%d/packages/published.7z" % PORT,
+                                                            endless)),
+                self.sign_served_config(SIGNING_KEY)), 6),
         }
-        for what, prepare in cases.items():
+        for what, (prepare, outcome) in cases.items():
             with self.subTest(what):
-                self.reports_before = len(reports())
+                self.setUp()
+                self.forget_accepted_versions()
+                log = ui.LogReader()
                 prepare()
-                self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [7])
+                self.reports_before = len(reports())
+                self.assertEqual(self.repair_with("LumoraRepairSigned.exe"), [outcome])
                 self.assert_game_folder_untouched()
+                lines = log.lines()
+                self.assertFalse([l for l in lines if "notice is shown" in l], "no notice was shown")
+                if what == "an older version than one accepted":
+                    self.assertTrue([l for l in lines if "version 299 is older than version 300" in l])
 
     def test_a_program_without_a_key_repairs_an_unsigned_published_package(self):
         self.publish(PACKAGE)
@@ -626,7 +683,7 @@ class AppTest(unittest.TestCase):
             ("worker", r".*vnk_cross_repair.ini: HTTP 200, Content-Length \d+$"),
             ("worker", r".*vnk_cross_repair.ini: \d+ bytes in \d+ ms \(\d+ KB/s\)$"),
             ("worker", r"configuration: url " + base + "/packages/cross.7z, filesize %d, notice no, programs: none, "
-                       r"signature no$" % self.size),
+                       r"version none, sha256 no$" % self.size),
             ("UI", r"process check: no programs listed$"),
             ("worker", r"repairing " + folder + "$"),
             ("worker", r"GET " + base + "/packages/cross.7z$"),

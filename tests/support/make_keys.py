@@ -2,11 +2,12 @@
 """Makes the signing keys and signatures of the tests with openssl: make_keys.py OUTDIR
 
 OUTDIR/keys gets RSA key pairs of 2048 and 4096 bits and a second 2048-bit pair
-("other"), a sample file, and base64 signatures of the sample and of
+("other"), a sample file and its SHA-256, and base64 signatures of the sample and of
 OUTDIR/package.7z as `openssl dgst -sha256 -sign` makes them. Nothing here is
 kept in the repository; every run makes new keys.
 """
 import base64
+import hashlib
 import os
 import subprocess
 import sys
@@ -38,6 +39,8 @@ def main():
     sample = os.path.join(OUT, "sample.bin")
     with open(sample, "wb") as f:
         f.write(os.urandom(300000))
+    with open(sample, "rb") as f, open(os.path.join(OUT, "sample.sha256"), "w") as out:
+        out.write(hashlib.sha256(f.read()).hexdigest())
     package = os.path.join(os.path.dirname(OUT), "package.7z")
     for name, private in keys.items():
         sign(private, sample, os.path.join(OUT, "sample.%s.sig" % name))

@@ -1,6 +1,6 @@
-// The package signature check against signatures and keys made by openssl
-// (see support/make_keys.py).
-#include "PackageSignature.h"
+// Signatures and digests against signatures, keys and digests made by openssl
+// and Python (see support/make_keys.py).
+#include "Signature.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +13,16 @@ std::string PublicKey(const std::wstring& name) { return ReadAll(KeyFile(name + 
 
 std::wstring Signature(const std::wstring& name) { return Widen(ReadAll(KeyFile(name))); }
 
-class PackageSignatureTest : public ::testing::Test {
+class SignatureTest : public ::testing::Test {
 protected:
     bool Verify(const std::wstring& file, const std::wstring& signature, const std::string& key)
     {
-        return VerifyPackageSignature(file, signature, key);
+        return VerifySignature(file, signature, key);
     }
     const std::wstring sample = KeyFile(L"sample.bin");
 };
 
-TEST_F(PackageSignatureTest, OpensslSignaturesVerifyAt2048And4096Bits)
+TEST_F(SignatureTest, OpensslSignaturesVerifyAt2048And4096Bits)
 {
     for (const wchar_t* key : {L"rsa2048", L"rsa4096"}) {
         SCOPED_TRACE(Narrow(key));
@@ -32,14 +32,14 @@ TEST_F(PackageSignatureTest, OpensslSignaturesVerifyAt2048And4096Bits)
     }
 }
 
-TEST_F(PackageSignatureTest, ASignatureByAnotherKeyIsRefused)
+TEST_F(SignatureTest, ASignatureByAnotherKeyIsRefused)
 {
     EXPECT_FALSE(Verify(sample, Signature(L"sample.other.sig"), PublicKey(L"rsa2048")));
     EXPECT_FALSE(Verify(sample, Signature(L"sample.rsa4096.sig"), PublicKey(L"rsa2048")))
         << "a signature of another size";
 }
 
-TEST_F(PackageSignatureTest, OneChangedByteInThePackageOrTheSignatureIsRefused)
+TEST_F(SignatureTest, OneChangedByteInThePackageOrTheSignatureIsRefused)
 {
     ScratchFolder folder;
     std::string bytes = ReadAll(sample);
@@ -64,7 +64,7 @@ TEST_F(PackageSignatureTest, OneChangedByteInThePackageOrTheSignatureIsRefused)
     }
 }
 
-TEST_F(PackageSignatureTest, MalformedAndEmptySignaturesAreRefused)
+TEST_F(SignatureTest, MalformedAndEmptySignaturesAreRefused)
 {
     const std::string pem = PublicKey(L"rsa2048");
     const std::wstring good = Signature(L"sample.rsa2048.sig");
@@ -75,7 +75,7 @@ TEST_F(PackageSignatureTest, MalformedAndEmptySignaturesAreRefused)
     }
 }
 
-TEST_F(PackageSignatureTest, AMissingPackageOrAnUnusableKeyIsRefused)
+TEST_F(SignatureTest, AMissingPackageOrAnUnusableKeyIsRefused)
 {
     const std::wstring signature = Signature(L"sample.rsa2048.sig");
     EXPECT_FALSE(Verify(KeyFile(L"no-such-file.bin"), signature, PublicKey(L"rsa2048")));
@@ -84,9 +84,28 @@ TEST_F(PackageSignatureTest, AMissingPackageOrAnUnusableKeyIsRefused)
     EXPECT_FALSE(Verify(sample, signature, ReadAll(KeyFile(L"rsa2048.pem")))) << "a private key is no public key";
 }
 
-TEST_F(PackageSignatureTest, AProgramWithoutTheResourceHasNoKey)
+// While the operator moves to a second key, either one's signature is good.
+TEST_F(SignatureTest, TwoKeysTakeASignatureByEitherAndNoOther)
 {
-    EXPECT_EQ(BuiltInPackageKey(), "");
+    const std::string both = PublicKey(L"rsa2048") + PublicKey(L"other");
+    EXPECT_TRUE(Verify(sample, Signature(L"sample.rsa2048.sig"), both));
+    EXPECT_TRUE(Verify(sample, Signature(L"sample.other.sig"), both));
+    EXPECT_FALSE(Verify(sample, Signature(L"sample.rsa4096.sig"), both));
+}
+
+TEST_F(SignatureTest, TheDigestIsSha256InHexWithTheSize)
+{
+    std::wstring sha256;
+    uint64_t size = 0;
+    ASSERT_TRUE(FileDigest(sample, sha256, size));
+    EXPECT_EQ(Narrow(sha256), ReadAll(KeyFile(L"sample.sha256")));
+    EXPECT_EQ(size, ReadAll(sample).size());
+    EXPECT_FALSE(FileDigest(KeyFile(L"no-such-file.bin"), sha256, size));
+}
+
+TEST_F(SignatureTest, AProgramWithoutTheResourceHasNoKey)
+{
+    EXPECT_EQ(BuiltInKeys(), "");
 }
 
 }  // namespace

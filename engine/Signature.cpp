@@ -1,10 +1,11 @@
-#include "PackageSignature.h"
+#include "Signature.h"
 
 #include "CryptHandles.h"
 #include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -78,13 +79,15 @@ std::vector<BYTE> DecodeSignature(const std::wstring& base64, DWORD size)
     return signature;
 }
 
-bool HashFile(const std::wstring& path, const CryptHash& hash)
+// Feeds the whole file into `hash`, counting its bytes.
+bool HashFile(const std::wstring& path, const CryptHash& hash, uint64_t& size)
 {
     ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) {
         return false;
     }
+    size = 0;
     std::vector<BYTE> buffer(kReadChunk);
     for (;;) {
         DWORD count = 0;
@@ -97,52 +100,105 @@ bool HashFile(const std::wstring& path, const CryptHash& hash)
         if (!CryptHashData(hash.Get(), buffer.data(), count, 0)) {
             return false;
         }
+        size += count;
     }
 }
 
-}  // namespace
-
-bool VerifyPackageSignature(const std::wstring& packagePath, const std::wstring& signatureBase64,
-                            const std::string& publicKeyPem)
+// The PEM blocks of `pems`, each from its BEGIN line to its END line.
+std::vector<std::string> SplitPem(const std::string& pems)
 {
-    // The default provider of this type does SHA-256 with RSA on every Windows
-    // from XP SP3 on; its name differs between versions, so none is given.
+    static const char kEnd[] = "-----END ";
+    std::vector<std::string> blocks;
+    size_t start = pems.find("-----BEGIN ");
+    while (start != std::string::npos) {
+        const size_t end = pems.find(kEnd, start);
+        const size_t lineEnd = end == std::string::npos ? std::string::npos : pems.find('\n', end);
+        blocks.push_back(pems.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd + 1 - start));
+        start = lineEnd == std::string::npos ? std::string::npos : pems.find("-----BEGIN ", lineEnd);
+    }
+    return blocks;
+}
+
+// The system's default provider of this type does SHA-256 with RSA on every
+// Windows from XP SP3 on; its name differs between versions, so none is given.
+bool AcquireProvider(CryptProvider& provider) { return provider.Acquire(PROV_RSA_AES); }
+
+// One key's verdict on the file's signature.
+bool VerifyWithKey(const std::wstring& path, const std::wstring& signatureBase64, const std::string& pem,
+                   const std::wstring& which)
+{
     CryptProvider provider;
     CryptKey key;
-    if (!provider.Acquire(PROV_RSA_AES) || !ImportPublicKey(provider, publicKeyPem, key)) {
-        Log(L"signature: the package key can't be used: " + ErrorText(GetLastError()));
-        return false;
-    }
     DWORD keyBits = 0;
     DWORD size = sizeof(keyBits);
-    if (!CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&keyBits), &size, 0)) {
-        Log(L"signature: the package key can't be used: " + ErrorText(GetLastError()));
-        return false;
-    }
-    if (signatureBase64.empty()) {
-        Log(L"signature: the configuration carries none");
+    if (!AcquireProvider(provider) || !ImportPublicKey(provider, pem, key) ||
+        !CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&keyBits), &size, 0)) {
+        Log(L"signature: " + which + L" can't be used: " + ErrorText(GetLastError()));
         return false;
     }
     const std::vector<BYTE> signature = DecodeSignature(signatureBase64, keyBits / 8);
     if (signature.empty()) {
-        Log(L"signature: not the base64 of a " + Num(keyBits / 8) + L"-byte signature");
+        Log(L"signature: not the base64 of a " + Num(keyBits / 8) + L"-byte signature for " + which);
         return false;
     }
     CryptHash hash;
-    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) || !HashFile(packagePath, hash)) {
-        Log(L"signature: can't read " + packagePath + L": " + ErrorText(GetLastError()));
+    uint64_t fileSize = 0;
+    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) || !HashFile(path, hash, fileSize)) {
+        Log(L"signature: can't read " + path + L": " + ErrorText(GetLastError()));
         return false;
     }
     if (!CryptVerifySignatureW(hash.Get(), signature.data(), static_cast<DWORD>(signature.size()), key.Get(),
                                nullptr, 0)) {
-        Log(L"signature: does not match the package (" + ErrorText(GetLastError()) + L")");
+        Log(L"signature: not made with " + which + L" (" + ErrorText(GetLastError()) + L")");
         return false;
     }
-    Log(L"signature: verified with the " + Num(keyBits) + L"-bit package key");
+    Log(L"signature of " + path + L": verified with " + which + L" (" + Num(keyBits) + L" bits)");
     return true;
 }
 
-std::string BuiltInPackageKey()
+}  // namespace
+
+bool VerifySignature(const std::wstring& path, const std::wstring& signatureBase64, const std::string& keysPem)
+{
+    if (signatureBase64.empty()) {
+        Log(L"signature of " + path + L": there is none");
+        return false;
+    }
+    const std::vector<std::string> keys = SplitPem(keysPem);
+    if (keys.empty()) {
+        Log(L"signature: no key to check it with");
+        return false;
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (VerifyWithKey(path, signatureBase64, keys[i], L"key " + Num(i + 1) + L" of " + Num(keys.size()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size)
+{
+    CryptProvider provider;
+    CryptHash hash;
+    BYTE digest[32];
+    DWORD digestSize = sizeof(digest);
+    if (!AcquireProvider(provider) || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) ||
+        !HashFile(path, hash, size) || !CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) ||
+        digestSize != sizeof(digest)) {
+        Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
+        return false;
+    }
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    sha256.clear();
+    for (BYTE b : digest) {
+        sha256 += kHex[b >> 4];
+        sha256 += kHex[b & 15];
+    }
+    return true;
+}
+
+std::string BuiltInKeys()
 {
     HMODULE program = GetModuleHandleW(nullptr);
     HRSRC found = FindResourceW(program, L"VNK_PACKAGE_KEY", RT_RCDATA);

@@ -1,0 +1,147 @@
+// What a program built with a key requires of the configuration and of the
+// package it announces: a signed configuration, with a version that never goes
+// back, and the package of exactly the size and digest it names.
+#include "RepairEngine.h"
+
+#include "BuildSettings.h"
+#include "DiagnosticsLog.h"
+#include "DownloadFile.h"
+#include "RegistryKey.h"
+#include "Signature.h"
+#include "ScopedHandle.h"
+
+#include <cwchar>
+
+namespace {
+
+// A signature file is a few hundred characters of base64.
+constexpr uint64_t kMaxSignatureBytes = 16 * 1024;
+
+// Where the highest configuration version accepted is kept, per user.
+const wchar_t kProgramKey[] = L"Software\\Lumora\\LumoraRepair";
+const wchar_t kVersionValue[] = L"ConfigVersion";
+
+// The text of a small file, without blanks and line ends at either end.
+std::wstring ReadSignatureText(const std::wstring& path)
+{
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    char buffer[kMaxSignatureBytes];
+    DWORD read = 0;
+    if (!file.IsValid() || !ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) {
+        return std::wstring();
+    }
+    std::wstring text(buffer, buffer + read);  // base64 is ASCII; anything else fails the check
+    const size_t first = text.find_first_not_of(L" \t\r\n");
+    const size_t last = text.find_last_not_of(L" \t\r\n");
+    return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
+}
+
+bool IsSha256Text(const std::wstring& text)
+{
+    if (text.size() != 64) {
+        return false;
+    }
+    for (wchar_t c : text) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring LowerAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return text;
+}
+
+uint64_t AcceptedVersion()
+{
+    RegistryKey key(HKEY_CURRENT_USER, kProgramKey, false);
+    std::wstring text;
+    return key.QueryString(kVersionValue, text) ? ParseConfigVersion(text) : 0;
+}
+
+}  // namespace
+
+bool RepairEngine::VerifyConfigSignature(const std::wstring& iniPath)
+{
+    const std::wstring signaturePath = iniPath + L".sig";
+    DownloadOptions options;
+    options.limit = kMaxSignatureBytes;
+    options.cancelled = [this] { return CancelRequested(); };
+    if (!DownloadFile(std::wstring(VNK_CONFIG_URL) + L".sig", signaturePath, [](uint32_t) { return true; },
+                      options)) {
+        Log(L"configuration refused: its signature can't be had");
+        return false;
+    }
+    if (!VerifySignature(iniPath, ReadSignatureText(signaturePath), packageKey)) {
+        Log(L"configuration refused: its signature is missing or wrong");
+        return false;
+    }
+    return true;
+}
+
+bool RepairEngine::AcceptSignedConfig()
+{
+    if (config.version == 0) {
+        Log(L"configuration refused: a signed configuration must carry a version");
+        return false;
+    }
+    if (!config.url.empty() && (!IsSha256Text(config.sha256) || config.fileSize <= 0)) {
+        Log(L"configuration refused: a signed package needs its sha256 and its exact filesize");
+        return false;
+    }
+    // An older configuration, however genuine, would put an older package back.
+    const uint64_t accepted = AcceptedVersion();
+    if (config.version < accepted) {
+        Log(L"configuration refused: version " + Num(config.version) + L" is older than version " + Num(accepted) +
+            L", accepted before");
+        return false;
+    }
+    if (config.version > accepted) {
+        RegistryKey key(HKEY_CURRENT_USER, kProgramKey, false);
+        if (!key.SetString(kVersionValue, Num(config.version))) {
+            Log(L"can't keep the configuration's version " + Num(config.version) + L" in the registry");
+        }
+    }
+    return true;
+}
+
+bool RepairEngine::IsAnnouncedPackage(const std::wstring& path) const
+{
+    std::wstring sha256;
+    uint64_t size = 0;
+    if (!FileDigest(path, sha256, size)) {
+        return false;
+    }
+    const uint64_t announced = static_cast<uint32_t>(config.fileSize);
+    if (size != announced || sha256 != LowerAscii(config.sha256)) {
+        Log(L"package refused: " + Num(size) + L" bytes with SHA-256 " + sha256 + L", where the configuration "
+            L"announces " + Num(announced) + L" bytes with SHA-256 " + LowerAscii(config.sha256));
+        return false;
+    }
+    Log(L"package: " + Num(size) + L" bytes with the SHA-256 the signed configuration announces");
+    return true;
+}
+
+uint64_t ParseConfigVersion(const std::wstring& text)
+{
+    // A positive decimal number that fits: YYYYMMDDhhmm has 12 digits.
+    if (text.empty() || text.size() > 18) {
+        return 0;
+    }
+    uint64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return 0;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    return value;
+}
