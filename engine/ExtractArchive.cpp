@@ -1,5 +1,6 @@
 #include "ExtractArchive.h"
 
+#include "ArchiveReader.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "ScopedHandle.h"
@@ -8,84 +9,11 @@
 
 #include <cstdlib>
 
-extern "C" {
-#include "7z.h"
-#include "7zCrc.h"
-#include "7zFile.h"
-}
 
 namespace {
 
-constexpr size_t kLookAheadBytes = size_t(1) << 18;
 // Attribute bit by which Unix-side archivers mark mode bits in the high 16 bits.
 constexpr UInt32 kUnixExtension = 0x8000;
-
-void* SzMalloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void SzFree(ISzAllocPtr, void* address) { std::free(address); }
-const ISzAlloc kAllocator = {SzMalloc, SzFree};
-
-// The SDK's reading state for one archive: look-ahead reader, database and the
-// decoder's block cache, released together.
-class ArchiveReader {
-public:
-    explicit ArchiveReader(HANDLE file)
-    {
-        FileInStream_CreateVTable(&fileStream_);
-        fileStream_.file.handle = file;  // the handle stays owned by the caller
-        fileStream_.wres = 0;
-        LookToRead2_CreateVTable(&lookStream_, False);
-        lookStream_.realStream = &fileStream_.vt;
-        SzArEx_Init(&db_);
-    }
-    ~ArchiveReader()
-    {
-        ISzAlloc_Free(&kAllocator, outBuffer_);
-        SzArEx_Free(&db_, &kAllocator);
-        ISzAlloc_Free(&kAllocator, lookStream_.buf);
-    }
-    ArchiveReader(const ArchiveReader&) = delete;
-    ArchiveReader& operator=(const ArchiveReader&) = delete;
-
-    SRes Open()
-    {
-        lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kAllocator, kLookAheadBytes));
-        if (lookStream_.buf == nullptr) {
-            return SZ_ERROR_MEM;
-        }
-        lookStream_.bufSize = kLookAheadBytes;
-        LookToRead2_INIT(&lookStream_)
-        CrcGenerateTable();
-        return SzArEx_Open(&db_, &lookStream_.vt, &kAllocator, &kAllocator);
-    }
-
-    UInt32 EntryCount() const { return db_.NumFiles; }
-    bool IsFolder(UInt32 i) const { return SzArEx_IsDir(&db_, i) != 0; }
-    size_t NameLength(UInt32 i) const { return SzArEx_GetFileNameUtf16(&db_, i, nullptr); }
-    void CopyName(UInt32 i, UInt16* name) const { SzArEx_GetFileNameUtf16(&db_, i, name); }
-    UInt64 FileSize(UInt32 i) const { return SzArEx_GetFileSize(&db_, i); }
-    bool HasAttributes(UInt32 i) const { return SzBitWithVals_Check(&db_.Attribs, i); }
-    UInt32 Attributes(UInt32 i) const { return db_.Attribs.Vals[i]; }
-
-    // Unpacked bytes of file entry i; entries of one block share the cached output.
-    SRes Extract(UInt32 i, const Byte*& data, size_t& size)
-    {
-        size_t offset = 0;
-        size_t processed = 0;
-        const SRes res = SzArEx_Extract(&db_, &lookStream_.vt, i, &blockIndex_, &outBuffer_,
-                                        &outBufferSize_, &offset, &processed, &kAllocator, &kAllocator);
-        data = outBuffer_ + offset;
-        size = processed;
-        return res;
-    }
-
-private:
-    CFileInStream fileStream_;
-    CLookToRead2 lookStream_;
-    CSzArEx db_;
-    UInt32 blockIndex_ = 0xFFFFFFFF;  // no block cached yet
-    Byte* outBuffer_ = nullptr;
-    size_t outBufferSize_ = 0;
-};
 
 // Grows only, to the longest name met; released once at the end.
 class NameBuffer {
@@ -160,7 +88,7 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
         return kExtractCannotOpen;
     }
 
-    ArchiveReader reader(archive.Get());
+    ArchiveReader reader(archive.Get(), archivePath);
     const SRes opened = reader.Open();
     if (opened != SZ_OK) {
         Log(archivePath + L": " + SdkResult(opened));
@@ -206,22 +134,26 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             return kExtractOutputFailed;
         }
 
-        const Byte* data = nullptr;
-        size_t size = 0;
-        if (!isFolder) {
-            const SRes res = reader.Extract(i, data, size);
-            if (res != SZ_OK) {
-                Log(L"entry " + name + L": " + SdkResult(res));
-                return res;
-            }
-        }
-
         repair.CreateFoldersAlong(path);
         if (isFolder) {
             repair.CreateFolder(path);
         } else {
+            // The bytes go to the staging file as they are decoded.
             StagingFile staging;
-            if (!repair.Stage(path, staging) || !staging.Write(data, size) || !staging.Finish()) {
+            if (!repair.Stage(path, staging)) {
+                return kExtractOutputFailed;
+            }
+            const SRes res = reader.ReadFile(i, [&staging](const Byte* data, size_t size) {
+                return staging.Write(data, size);
+            });
+            if (res == SZ_ERROR_WRITE) {
+                return kExtractOutputFailed;
+            }
+            if (res != SZ_OK) {
+                Log(L"entry " + name + L": " + SdkResult(res));
+                return res;
+            }
+            if (!staging.Finish()) {
                 return kExtractOutputFailed;
             }
             if (reader.HasAttributes(i)) {
@@ -237,6 +169,11 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             Log(L"extraction stopped after entry " + Num(i + 1) + L" of " + Num(count));
             return kExtractOutputFailed;
         }
+    }
+    const SRes ended = reader.Finish();
+    if (ended != SZ_OK) {
+        Log(archivePath + L": the last block: " + SdkResult(ended));
+        return ended;
     }
     if (!repair.Commit()) {
         return kExtractOutputFailed;

@@ -121,6 +121,14 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
     EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
 }
 
+// A dictionary beyond what the program can hold is refused before anything
+// is allocated (the memory result, 2).
+TEST_F(ExtractArchiveTest, ADictionaryTooLargeEndsWithTheMemoryResult)
+{
+    EXPECT_EQ(Extract(L"huge-dictionary.7z"), 2);  // SZ_ERROR_MEM
+    EXPECT_TRUE(NamesIn(game).empty());
+}
+
 // A file of 2^50 bytes: no drive has room for it, and that is found before
 // any memory is asked for.
 TEST_F(ExtractArchiveTest, AFileTooLargeForTheDriveEndsBeforeAnythingIsWritten)

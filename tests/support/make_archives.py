@@ -103,6 +103,15 @@ def encode_header(archive, encoded):
     open(os.path.join(OUT, encoded), "wb").write(out)
 
 
+def fix_header_crcs(path):
+    """Recomputes the CRCs of a plain header and of the start header after the header was changed."""
+    data = bytearray(open(path, "rb").read())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    struct.pack_into("<I", data, 28, zlib.crc32(bytes(data[32 + offset:32 + offset + size])))
+    struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
+    open(path, "wb").write(data)
+
+
 def inflate_unpack_size(path, old, new):
     """Rewrites a block's unpack size (7z number after kCodersUnpackSize) as a 9-byte number."""
     data = bytearray(open(path, "rb").read())
@@ -174,7 +183,20 @@ def main():
     open(os.path.join(OUT, "truncated.7z"), "wb").write(whole[: len(whole) // 2])
     write(os.path.join(OUT, "not-an-archive.7z"), b"<html><body>404 Not Found</body></html>\n")
 
-    # A block claiming 2^50 unpacked bytes: the decoder can't have that memory.
+    # A block that asks for a dictionary of 4 GB for 3 GB of data: more than
+    # the program can hold, refused before anything is allocated.
+    huge = seven_zip("huge-dictionary.7z", tree("huge-dictionary", {"Cross/big.bin": pattern(1000, 10)}),
+                     "-m0=LZMA:d=64k", "-mhc=off")
+    data = bytearray(open(huge, "rb").read())
+    props = b"\x03\x01\x01\x05\x5d"  # the LZMA coder's id and its 5 property bytes: lc/lp/pb, then the dictionary
+    at = data.index(props) + len(props)
+    assert data.count(props) == 1
+    data[at:at + 4] = b"\xff\xff\xff\xff"
+    open(huge, "wb").write(data)
+    fix_header_crcs(huge)
+    inflate_unpack_size(huge, 1000, 3 << 30)
+
+    # A block claiming 2^50 unpacked bytes: no drive has room for it.
     huge = seven_zip("huge-block.7z", tree("huge", {"Cross/big.bin": pattern(1000, 10)}), "-m0=Copy",
                      "-mhc=off")
     inflate_unpack_size(huge, 1000, 1 << 50)
@@ -206,6 +228,8 @@ def main():
     for name, switches in {
         "fuzz-lzma2.7z": ["-m0=LZMA2", "-mhc=off"],
         "fuzz-lzma-packed-header.7z": ["-m0=LZMA"],
+        "fuzz-bcj.7z": ["-m0=LZMA", "-mf=BCJ", "-mhc=off"],
+        "fuzz-lzma2-blocks.7z": ["-m0=LZMA2", "-ms=1f", "-mhc=off"],
         "fuzz-copy.7z": ["-m0=Copy", "-ms=off", "-mhc=off"],
         "fuzz-bcj2.7z": ["-m0=LZMA", "-mf=BCJ2", "-mhc=off"],
         "fuzz-delta.7z": ["-m0=LZMA2", "-mf=Delta:2", "-mhc=off"],
@@ -249,7 +273,7 @@ def main():
     for name, bad in hostile.items():
         placeholder = "Q" * len(bad)
         files = {"Cross/first.txt": b"first\n", placeholder: b"evil\n"}
-        seven_zip("hostile-%s.7z" % name, tree("hostile-" + name, files), "-m0=Copy", "-mhc=off",
+        seven_zip("hostile-%s.7z" % name, tree("hostile-" + name, files), "-m0=LZMA2", "-mhc=off",
                   entries=["Cross/first.txt", placeholder])
         rewrite_names("hostile-%s.7z" % name, {placeholder: bad})
         encode_header("hostile-%s.7z" % name, "hostile-%s-encoded-header.7z" % name)

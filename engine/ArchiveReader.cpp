@@ -1,0 +1,118 @@
+#include "ArchiveReader.h"
+
+extern "C" {
+#include "7zCrc.h"
+}
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kLookAheadBytes = size_t(1) << 18;
+
+void* SzMalloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+void SzFree(ISzAllocPtr, void* address) { std::free(address); }
+const ISzAlloc kAllocator = {SzMalloc, SzFree};
+
+}  // namespace
+
+ArchiveReader::ArchiveReader(HANDLE file, const std::wstring& path) : path_(path)
+{
+    FileInStream_CreateVTable(&fileStream_);
+    fileStream_.file.handle = file;
+    fileStream_.wres = 0;
+    LookToRead2_CreateVTable(&lookStream_, False);
+    lookStream_.realStream = &fileStream_.vt;
+    lookStream_.buf = nullptr;
+    SzArEx_Init(&db_);
+}
+
+ArchiveReader::~ArchiveReader()
+{
+    stream_.reset();
+    ISzAlloc_Free(&kAllocator, outBuffer_);
+    SzArEx_Free(&db_, &kAllocator);
+    ISzAlloc_Free(&kAllocator, lookStream_.buf);
+}
+
+SRes ArchiveReader::Open()
+{
+    lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kAllocator, kLookAheadBytes));
+    if (lookStream_.buf == nullptr) {
+        return SZ_ERROR_MEM;
+    }
+    lookStream_.bufSize = kLookAheadBytes;
+    LookToRead2_INIT(&lookStream_)
+    CrcGenerateTable();
+    RINOK(SzArEx_Open(&db_, &lookStream_.vt, &kAllocator, &kAllocator))
+    return BlockStream::CheckDictionaries(db_);
+}
+
+SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
+{
+    const UInt32 folder = db_.FileToFolder[i];
+    if (folder == static_cast<UInt32>(-1)) {
+        return SZ_OK;  // an empty file
+    }
+    if (!BlockStream::CanStream(db_, folder)) {
+        RINOK(EndStream())
+        size_t offset = 0;
+        size_t size = 0;
+        RINOK(SzArEx_Extract(&db_, &lookStream_.vt, i, &blockIndex_, &outBuffer_, &outBufferSize_, &offset, &size,
+                             &kAllocator, &kAllocator))
+        return sink(outBuffer_ + offset, size) ? SZ_OK : SZ_ERROR_WRITE;
+    }
+    if (stream_ == nullptr) {
+        stream_.reset(new BlockStream());
+        RINOK(stream_->Start(path_, &db_))
+    }
+    if (streamFolder_ != folder) {
+        RINOK(EndStream())
+        // A whole block held from before is not needed again.
+        ISzAlloc_Free(&kAllocator, outBuffer_);
+        outBuffer_ = nullptr;
+        outBufferSize_ = 0;
+        blockIndex_ = 0xFFFFFFFF;
+        streamFolder_ = folder;
+    }
+    UInt64 left = FileSize(i);
+    UInt32 crc = CRC_INIT_VAL;
+    while (left > 0) {
+        const Byte* data = nullptr;
+        size_t size = 0;
+        RINOK(stream_->Read(folder, static_cast<size_t>(std::min<UInt64>(left, size_t(-1))), data, size))
+        if (size == 0) {
+            return SZ_ERROR_DATA;  // the block ended inside the file
+        }
+        crc = CrcUpdate(crc, data, size);
+        if (!sink(data, size)) {
+            return SZ_ERROR_WRITE;
+        }
+        left -= size;
+    }
+    if (SzBitWithVals_Check(&db_.CRCs, i) && CRC_GET_DIGEST(crc) != db_.CRCs.Vals[i]) {
+        return SZ_ERROR_CRC;
+    }
+    return SZ_OK;
+}
+
+SRes ArchiveReader::EndStream()
+{
+    if (streamFolder_ == static_cast<UInt32>(-1)) {
+        return SZ_OK;
+    }
+    // Bytes no entry claims are read and let go, as the SDK's decoding does;
+    // the block must still end as it should.
+    SRes res = SZ_OK;
+    for (;;) {
+        const Byte* data = nullptr;
+        size_t size = 0;
+        res = stream_->Read(streamFolder_, size_t(1) << 20, data, size);
+        if (res != SZ_OK || size == 0) {
+            break;
+        }
+    }
+    streamFolder_ = static_cast<UInt32>(-1);
+    return res;
+}
