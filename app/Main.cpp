@@ -6,13 +6,13 @@
 #include "UsageReport.h"
 
 #include "DiagnosticsLog.h"
+#include "GdiplusSession.h"
+#include "HostWnd.h"
 #include "KernelFunction.h"
 #include "RepairEngine.h"
-#include "HostWnd.h"
+#include "WindowsVersion.h"
 
 #include <windows.h>
-#include <objbase.h>
-#include <gdiplus.h>
 
 namespace {
 
@@ -21,12 +21,8 @@ void LogStart()
 {
     std::wstring line = std::wstring(L"LumoraRepair ") + VNK_VERSION + (sizeof(void*) == 8 ? L", win64" : L", win32") +
                         L" build";
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (GetVersionExW(&version)) {
-#pragma GCC diagnostic pop
+    OSVERSIONINFOW version;
+    if (GetWindowsVersion(version)) {
         line += L", Windows " + Num(version.dwMajorVersion) + L"." + Num(version.dwMinorVersion) + L"." +
                 Num(version.dwBuildNumber) + (version.szCSDVersion[0] ? L" " + std::wstring(version.szCSDVersion) : L"");
     }
@@ -46,11 +42,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     AppInstance = instance;
     Quv::UI::SetModuleInstance(instance);
-    CoInitialize(nullptr);
-
-    Gdiplus::GdiplusStartupInput gdiplusInput;  // version 1, no debug callback
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+    const GdiplusSession session;  // COM and GDI+, until the report is sent
 
     SetLogUiThread();
     LogStart();
@@ -63,8 +55,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     } else {
         Log(L"no usage report: nothing was repaired");
     }
-
-    Gdiplus::GdiplusShutdown(gdiplusToken);
-    CoUninitialize();
     return exitCode;
 }

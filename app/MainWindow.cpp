@@ -61,9 +61,9 @@ int RunMainWindow()
 
     ImageControl* background = root->CreateImageControl(nullptr, "bkg");
     background->SetImage(IDB_MAIN_BACKGROUND);
-    background->SetPosition(0, 0, 548, 300);
+    background->SetPosition(0, 0, kWidth, kHeight);
     CaptionControl* caption = root->CreateCaptionControl(background);
-    caption->SetPosition(0, 0, 548, 300);
+    caption->SetPosition(0, 0, kWidth, kHeight);
     ImageControl* icon = root->CreateImageControl(caption, "icon");
     icon->SetImage(IDB_TITLE_EMBLEM);
     icon->SetPosition(15, 13, 31, 29);
@@ -88,7 +88,7 @@ int RunMainWindow()
     parts.statusText = root->CreateTextControl(caption, "progress_tips");
     parts.statusText->SetText(L"修复之前请先退出VNK游戏、大厅");
     parts.statusText->SetColor(kStatusYellow);
-    parts.statusText->SetPosition(0, 168, 548, 196);
+    parts.statusText->SetPosition(0, 168, kWidth, 196);
     parts.repairButton = AddButton(*root, caption, "btn_sure", kLargeButton, L"修复", Rect{179, 210, 269, 257},
                                    [&controller] { controller.OnRepairClicked(); });
     AddButton(*root, caption, "btn_cancel", kLargeButton, L"关闭", Rect{279, 210, 369, 257},

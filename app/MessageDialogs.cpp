@@ -21,9 +21,9 @@ public:
         root_.owner = &host_;
         ImageControl* background = root_.CreateImageControl(nullptr, "bkg");
         background->SetImage(IDB_DIALOG_BACKGROUND);
-        background->SetPosition(0, 0, 347, 209);
+        background->SetPosition(0, 0, kDialogWidth, kDialogHeight);
         caption_ = root_.CreateCaptionControl(background);
-        caption_->SetPosition(0, 0, 347, 209);
+        caption_->SetPosition(0, 0, kDialogWidth, kDialogHeight);
         TextControl* heading = root_.CreateTextControl(caption_, "title");
         heading->SetText(L"提示");
         heading->SetAlignment(kAlignNear, kAlignCenter);

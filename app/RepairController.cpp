@@ -147,9 +147,7 @@ void RepairController::OnRepairClicked()
 
 void RepairController::OnDownloadProgress(int32_t param)
 {
-    // The byte count is unsigned: read as signed, packages over 2 GiB would
-    // show nonsense percentages.
-    const uint32_t received = static_cast<uint32_t>(param);
+    const uint32_t received = UnpackDownloadProgress(param);
     const uint32_t size = static_cast<uint32_t>(RepairEngine::Instance().Config().fileSize);
     const uint32_t percent = size == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / size);
     wchar_t text[kStatusChars];
@@ -216,8 +214,11 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
         EndRun(kStatusYellow, L"修复完成", Outcome::Repaired);
         break;
     case ExtractionProgress: {
+        int32_t entry = 0;
+        int32_t count = 0;
+        UnpackExtractionProgress(param, entry, count);
         wchar_t text[kStatusChars];
-        swprintf(text, kStatusChars, L"正在释放文件(%d/%d)...", param & 0xFFFF, (param >> 16) & 0xFFFF);
+        swprintf(text, kStatusChars, L"正在释放文件(%d/%d)...", static_cast<int>(entry), static_cast<int>(count));
         SetStatus(kStatusCyan, text);
         break;
     }
@@ -236,7 +237,7 @@ void RepairController::OnCloseClicked()
     if (HWND window = LiveWindow()) {
         SendMessageW(window, WM_CLOSE, 0, 0);  // gone before this returns
     }
-    RepairEngine::Instance().Shutdown(1000);
+    RepairEngine::Instance().Shutdown();
 }
 
 void RepairController::OnMinimizeClicked()

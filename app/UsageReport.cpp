@@ -4,6 +4,7 @@
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "HttpGet.h"
+#include "ScopedHandle.h"
 
 #include <windows.h>
 
@@ -11,10 +12,6 @@
 #include <memory>
 
 namespace {
-
-// The report is sent after the window is gone: a statistics server that stops
-// answering must not keep an invisible, elevated process alive for longer.
-constexpr DWORD kReportTimeoutMs = 5000;
 
 DWORD WINAPI ReportThreadProc(LPVOID parameter)
 {
@@ -37,18 +34,19 @@ std::wstring UsageReportUrl(int outcome)
 void SendUsageReport()
 {
     // On a thread of its own, so that the wait for it has an end whatever WinINet
-    // does; a thread still running then ends with the process.
-    auto* url = new std::wstring(UsageReportUrl(StatusCode));
-    HANDLE thread = CreateThread(nullptr, 0, ReportThreadProc, url, 0, nullptr);
-    if (thread == nullptr) {
+    // does; a thread still running then ends with the process. The thread owns
+    // the address from the moment it runs.
+    auto url = std::make_unique<std::wstring>(UsageReportUrl(StatusCode));
+    const ScopedHandle thread(CreateThread(nullptr, 0, ReportThreadProc, url.get(), 0, nullptr));
+    if (!thread.IsValid()) {
         Log(L"usage report not sent: no thread: " + ErrorText(GetLastError()));
-        delete url;
         return;
     }
-    if (WaitForSingleObject(thread, kReportTimeoutMs) != WAIT_OBJECT_0) {
-        Log(L"usage report: no answer within 5 s, the program ends without it");
+    url.release();
+    if (WaitForSingleObject(thread.Get(), kReportTimeoutMs) != WAIT_OBJECT_0) {
+        Log(L"usage report: no answer within " + Num(kReportTimeoutMs / 1000) +
+            L" s, the program ends without it");
     }
-    CloseHandle(thread);
 }
 
 void SendReportRequest(const std::wstring& url)

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+
+// The report is sent after the window is gone: a statistics server that stops
+// answering must not keep an invisible, elevated process alive for longer.
+constexpr DWORD kReportTimeoutMs = 5000;
 
 // The address of the report for one outcome code.
 std::wstring UsageReportUrl(int outcome);
@@ -9,6 +15,6 @@ std::wstring UsageReportUrl(int outcome);
 void SendReportRequest(const std::wstring& url);
 
 // Sends StatusCode to the statistics server with one GET and reads the answer
-// away. Returns when that is done or after 5 seconds at most; every failure is
-// silent.
+// away. Returns when that is done or after kReportTimeoutMs at most; every
+// failure is silent.
 void SendUsageReport();

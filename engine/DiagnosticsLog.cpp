@@ -1,6 +1,9 @@
 #include "DiagnosticsLog.h"
 
+#include "CriticalSection.h"
 #include "ScopedHandle.h"
+
+#include <atomic>
 
 #include <cwchar>
 
@@ -19,7 +22,7 @@ public:
     void Write(const std::wstring& message)
     {
         const std::string line = Utf8(Stamp() + OneLine(message) + L"\r\n");
-        EnterCriticalSection(&lock_);
+        CriticalSectionLocker locked(lock_);
         if (Open() && size_ > 0 && size_ + line.size() > kMaxLogBytes) {
             RollOver();
         }
@@ -29,29 +32,25 @@ public:
                 size_ += written;
             }
         }
-        LeaveCriticalSection(&lock_);
     }
 
     void SetPath(const std::wstring& path)
     {
-        EnterCriticalSection(&lock_);
+        CriticalSectionLocker locked(lock_);
         file_.Close();
         path_ = path;
-        LeaveCriticalSection(&lock_);
     }
 
     std::wstring Path()
     {
-        EnterCriticalSection(&lock_);
-        std::wstring path = PathLocked();
-        LeaveCriticalSection(&lock_);
-        return path;
+        CriticalSectionLocker locked(lock_);
+        return PathLocked();
     }
 
-    void SetUiThread() { uiThread_ = GetCurrentThreadId(); }
+    void SetUiThread() { uiThread_.store(GetCurrentThreadId(), std::memory_order_relaxed); }
 
 private:
-    LogFile() { InitializeCriticalSection(&lock_); }
+    LogFile() = default;
 
     std::wstring PathLocked()
     {
@@ -102,7 +101,7 @@ private:
         wchar_t text[64];
         swprintf(text, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%ls] ", now.wYear, now.wMonth, now.wDay,
                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                 GetCurrentThreadId() == uiThread_ ? L"UI" : L"worker");
+                 GetCurrentThreadId() == uiThread_.load(std::memory_order_relaxed) ? L"UI" : L"worker");
         return text;
     }
 
@@ -136,11 +135,11 @@ private:
         return out;
     }
 
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;  // over the file, its path and size
     ScopedHandle file_;
     std::wstring path_;
     uint64_t size_ = 0;
-    volatile DWORD uiThread_ = 0;
+    std::atomic<DWORD> uiThread_{0};  // set once at start; only compared by the others
 };
 
 }  // namespace

@@ -155,7 +155,7 @@ void RepairEngine::RunPackageWorker()
         lastReceived = received;
         holding = !throttle.Due();
         if (!holding) {
-            PostEvent(DownloadProgress, static_cast<int32_t>(received));
+            PostEvent(DownloadProgress, PackDownloadProgress(received));
         }
         return true;
     }, options);
@@ -167,7 +167,7 @@ void RepairEngine::RunPackageWorker()
     }
     // The last chunk is always shown, so that the display ends at the full size.
     if (holding) {
-        PostEvent(DownloadProgress, static_cast<int32_t>(lastReceived));
+        PostEvent(DownloadProgress, PackDownloadProgress(lastReceived));
     }
     PostClosingEvent(PackageDownloaded);
 

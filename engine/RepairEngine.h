@@ -14,6 +14,9 @@
 #include <string>
 #include <utility>
 
+// How long a closing window waits for the worker to stop.
+constexpr DWORD kShutdownWaitMs = 1000;
+
 class RepairEngine {
 public:
     // Made on first use and kept until the process ends, so that a worker that
@@ -37,7 +40,7 @@ public:
     // Start the package worker on `folder`; false when nothing was started.
     bool StartPackageWorker(const std::wstring& folder);
     // Ask the worker to stop and wait for it at most `waitMs`, then forget it.
-    void Shutdown(DWORD waitMs = 1000);
+    void Shutdown(DWORD waitMs = kShutdownWaitMs);
     // Deletes a partial package kept for the next repair, when no worker can
     // still be writing it: the program is ending.
     void DiscardPartialDownload();

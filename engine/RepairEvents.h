@@ -19,9 +19,22 @@ enum RepairEvent : uint32_t {
     ExtractionProgress = 109,    // param: entry number in bits 0-15, entry count in bits 16-31
 };
 
+// The second parameter of each event that has one, packed by the worker and
+// unpacked by the window, here side by side.
+
+// Bytes received so far, unsigned and wrapping at 4 GiB: read as signed, a
+// package over 2 GiB would show nonsense percentages.
+inline int32_t PackDownloadProgress(uint32_t received) { return static_cast<int32_t>(received); }
+inline uint32_t UnpackDownloadProgress(int32_t param) { return static_cast<uint32_t>(param); }
+
 // Both values are cut to 16 bits, so archives of more than 65535 entries wrap.
 inline int32_t PackExtractionProgress(int32_t entry, int32_t count)
 {
     return static_cast<int32_t>((static_cast<uint32_t>(entry) & 0xFFFFu) |
                                 ((static_cast<uint32_t>(count) & 0xFFFFu) << 16));
+}
+inline void UnpackExtractionProgress(int32_t param, int32_t& entry, int32_t& count)
+{
+    entry = static_cast<int32_t>(static_cast<uint32_t>(param) & 0xFFFFu);
+    count = static_cast<int32_t>((static_cast<uint32_t>(param) >> 16) & 0xFFFFu);
 }

@@ -121,7 +121,7 @@ std::vector<std::string> SplitPem(const std::string& pems)
 
 // The system's default provider of this type does SHA-256 with RSA on every
 // Windows from XP SP3 on; its name differs between versions, so none is given.
-bool AcquireProvider(CryptProvider& provider) { return provider.Acquire(PROV_RSA_AES); }
+bool AcquireProvider(CryptProvider& provider) { return AcquireVerifyContext(provider, PROV_RSA_AES); }
 
 // One key's verdict on the file's signature.
 bool VerifyWithKey(const std::wstring& path, const std::wstring& signatureBase64, const std::string& pem,

@@ -8,6 +8,14 @@ vnk_wine32_available() {
   [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+# What every wine process of the project runs with: no debug output, no Mono or
+# Gecko installer, and loopback servers only (any proxy of the caller is kept
+# away from wininet).
+vnk_wine_settings() {
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
+}
+
 # Picks the loader for an architecture and points every wine command of this
 # shell at the prefix: vnk_wine_use win64|win32 PREFIX
 vnk_wine_use() {
@@ -20,9 +28,8 @@ vnk_wine_use() {
   VNK_WINESERVER=/usr/lib/wine/wineserver64
   [ -x "$VNK_WINESERVER" ] || VNK_WINESERVER=/usr/lib/wine/wineserver32
   export VNK_WINE VNK_WINESERVER WINESERVER="$VNK_WINESERVER"
-  export WINEPREFIX="$2" WINEARCH="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # Loopback servers only: keep any proxy of the caller away from wininet.
-  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
+  export WINEPREFIX="$2" WINEARCH="$1"
+  vnk_wine_settings
 }
 
 # Makes the prefix once: no crash dialogs, the wine fonts, a CJK font standing

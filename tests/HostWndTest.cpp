@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "TextControl.h"
 #include "ThunkPool.h"
+#include "WindowBinding.h"
 #include "WindowRoot.h"
 
 #include <gtest/gtest.h>

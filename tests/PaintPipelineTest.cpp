@@ -184,9 +184,9 @@ TEST_F(PaintPipelineTest, TheTimerRunsEvery20Milliseconds)
 
 TEST_F(PaintPipelineTest, ResizingToTheSameSizeKeepsTheBackBuffer)
 {
-    Gdiplus::Bitmap* before = root.backBitmap;
+    Gdiplus::Bitmap* before = root.backBitmap.get();
     root.OnSize(548, 300);
-    EXPECT_EQ(root.backBitmap, before);
+    EXPECT_EQ(root.backBitmap.get(), before);
     root.OnSize(0, 0);
     EXPECT_EQ(root.backWidth, 0);
     root.OnSize(548, 300);
@@ -258,11 +258,11 @@ TEST_F(PaintPipelineTest, WhiteTextStaysInsideItsRectangle)
     text->SetPosition(100, 100, 250, 130);
     root.OnTimer();
     const auto white = [](const Gdiplus::Color& c) { return c.GetR() > 160 && c.GetG() > 160 && c.GetB() > 160; };
-    EXPECT_GT(CountPixels(root.backBitmap, 100, 100, 250, 130, white), 40);
+    EXPECT_GT(CountPixels(root.backBitmap.get(), 100, 100, 250, 130, white), 40);
     const auto anything = [](const Gdiplus::Color& c) { return c.GetR() + c.GetG() + c.GetB() != 0; };
-    EXPECT_EQ(CountPixels(root.backBitmap, 0, 0, 548, 100, anything), 0);
-    EXPECT_EQ(CountPixels(root.backBitmap, 0, 130, 548, 300, anything), 0);
-    EXPECT_EQ(CountPixels(root.backBitmap, 250, 100, 548, 130, anything), 0);
+    EXPECT_EQ(CountPixels(root.backBitmap.get(), 0, 0, 548, 100, anything), 0);
+    EXPECT_EQ(CountPixels(root.backBitmap.get(), 0, 130, 548, 300, anything), 0);
+    EXPECT_EQ(CountPixels(root.backBitmap.get(), 250, 100, 548, 130, anything), 0);
 }
 
 TEST_F(PaintPipelineTest, TextColoursAreOpaqueWhateverTheTopByte)
@@ -275,7 +275,7 @@ TEST_F(PaintPipelineTest, TextColoursAreOpaqueWhateverTheTopByte)
     const auto red = [](const Gdiplus::Color& c) {
         return c.GetA() == 255 && c.GetR() > 160 && c.GetG() < 40 && c.GetB() < 40;
     };
-    EXPECT_GT(CountPixels(root.backBitmap, 0, 168, 548, 196, red), 20);
+    EXPECT_GT(CountPixels(root.backBitmap.get(), 0, 168, 548, 196, red), 20);
 }
 
 TEST_F(PaintPipelineTest, ChineseTextDrawsWithTheToolkitFaceAndWithTheGenericFallback)
@@ -283,10 +283,10 @@ TEST_F(PaintPipelineTest, ChineseTextDrawsWithTheToolkitFaceAndWithTheGenericFal
     EXPECT_EQ(UiFontFace(), L"微软雅黑") << "this wine reports Windows 7 or later";
     for (const wchar_t* face : {L"微软雅黑", L"No Such Face At All"}) {
         root.backGraphics->Clear(Gdiplus::Color(255, 0, 0, 0));
-        EXPECT_TRUE(DrawTextInRect(root.backGraphics, L"修复完成", Rect{0, 0, 200, 40}, face, 9, kAlignNear,
+        EXPECT_TRUE(DrawTextInRect(root.backGraphics.get(), L"修复完成", Rect{0, 0, 200, 40}, face, 9, kAlignNear,
                                    kAlignNear, 0xFFFFFF));
         const auto lit = [](const Gdiplus::Color& c) { return c.GetR() > 128; };
-        EXPECT_GT(CountPixels(root.backBitmap, 0, 0, 200, 40, lit), 30) << (face[0] == L'N' ? "fallback" : "toolkit face");
+        EXPECT_GT(CountPixels(root.backBitmap.get(), 0, 0, 200, 40, lit), 30) << (face[0] == L'N' ? "fallback" : "toolkit face");
     }
 }
 
@@ -295,7 +295,7 @@ TEST_F(PaintPipelineTest, AlignmentCodesZeroAndTwoAreNearAndFarAllOthersCentre)
     const auto lit = [](const Gdiplus::Color& c) { return c.GetR() != 0; };
     const auto firstLitColumn = [this, &lit]() {
         for (int x = 0; x < 548; ++x) {
-            if (CountPixels(root.backBitmap, x, 0, x + 1, 40, lit) > 0) {
+            if (CountPixels(root.backBitmap.get(), x, 0, x + 1, 40, lit) > 0) {
                 return x;
             }
         }
@@ -305,7 +305,7 @@ TEST_F(PaintPipelineTest, AlignmentCodesZeroAndTwoAreNearAndFarAllOthersCentre)
     const int codes[5] = {0, 1, 2, 3, -1};
     for (int i = 0; i < 5; ++i) {
         root.backGraphics->Clear(Gdiplus::Color(255, 0, 0, 0));
-        DrawTextInRect(root.backGraphics, L"修复", Rect{0, 0, 548, 40}, UiFontFace(), 9, codes[i], 1, 0xFFFFFF);
+        DrawTextInRect(root.backGraphics.get(), L"修复", Rect{0, 0, 548, 40}, UiFontFace(), 9, codes[i], 1, 0xFFFFFF);
         columns[i] = firstLitColumn();
     }
     EXPECT_LT(columns[0], 20);
@@ -336,7 +336,7 @@ TEST_F(PaintPipelineTest, ProgressFillWidthFollowsThePercentage)
         EXPECT_EQ(fill.bottom, 165);
         root.OnTimer();
         // On screen, the scaled fill's outer columns may blend with the track.
-        const int shown = CountPixels(root.backBitmap, 134, row, 472, row + 1, teal);
+        const int shown = CountPixels(root.backBitmap.get(), 134, row, 472, row + 1, teal);
         EXPECT_GE(shown, c.width - 1) << c.percent;
         EXPECT_LE(shown, c.width) << c.percent;
     }
@@ -365,7 +365,7 @@ TEST_F(PaintPipelineTest, ButtonsDrawTheImageOfTheirStateAndWhiteCaptions)
     EXPECT_GT(hover.GetG(), normal.GetG()) << "hover is lighter";
     EXPECT_EQ(disabled.GetR(), disabled.GetB()) << "disabled is grey";
     const auto white = [](const Gdiplus::Color& c) { return c.GetR() > 220 && c.GetG() > 220 && c.GetB() > 220; };
-    EXPECT_GT(CountPixels(root.backBitmap, 179, 210, 269, 257, white), 20) << "the caption stays white";
+    EXPECT_GT(CountPixels(root.backBitmap.get(), 179, 210, 269, 257, white), 20) << "the caption stays white";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // second and measures how far the window lags behind the events.
 // Usage: bench_ui URL SIZE_BYTES
 #include "DownloadFile.h"
+#include "GdiplusSession.h"
 #include "RepairController.h"
 #include "RepairEngine.h"
 
@@ -47,7 +48,7 @@ DWORD WINAPI DownloadThread(LPVOID parameter)
     const std::wstring target = std::wstring(temp) + L"bench_ui.bin";
     DownloadFile(run.url, target, [&run](uint32_t received) {
         run.posted.push_back(Now());
-        PostMessageW(run.window, WM_REPAIR_EVENT, DownloadProgress, static_cast<LPARAM>(static_cast<int32_t>(received)));
+        PostMessageW(run.window, WM_REPAIR_EVENT, DownloadProgress, static_cast<LPARAM>(PackDownloadProgress(received)));
         return true;
     });
     PostMessageW(run.window, WM_REPAIR_EVENT, PackageDownloaded, 0);
@@ -63,9 +64,7 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"usage: bench_ui URL SIZE_BYTES\n");
         return 2;
     }
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    const GdiplusSession session;  // before the window, which it outlives
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     const double ms = 1000.0 / static_cast<double>(frequency.QuadPart);

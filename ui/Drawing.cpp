@@ -1,5 +1,7 @@
 #include "Drawing.h"
 
+#include "WindowsVersion.h"
+
 #include <memory>
 
 namespace Quv::UI {
@@ -83,13 +85,8 @@ bool DrawTextInRect(Gdiplus::Graphics* surface, const std::wstring& text, const 
 
 std::wstring UiFontFace()
 {
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    const bool known = GetVersionExW(&version) != FALSE;
-#pragma GCC diagnostic pop
-    return (known && version.dwMajorVersion > 5) ? L"微软雅黑" : L"宋体";
+    OSVERSIONINFOW version;
+    return (GetWindowsVersion(version) && version.dwMajorVersion > 5) ? L"微软雅黑" : L"宋体";
 }
 
 void ApplyQualitySettings(Gdiplus::Graphics& surface)

@@ -2,6 +2,7 @@
 
 #include "ResourceIds.h"
 #include "ThunkPool.h"
+#include "WindowBinding.h"
 #include "WindowRoot.h"
 
 #include <vector>
@@ -50,21 +51,6 @@ BOOL CALLBACK CollectOwnedWindow(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-// Takes the object that is being created and makes `slot` the window's procedure.
-HostWnd* Bind(HWND hwnd, const void* entry, int procedureIndex)
-{
-    std::deque<HostWnd*>& pending = PendingWindows();
-    if (pending.empty()) {
-        return nullptr;
-    }
-    HostWnd* object = pending.back();
-    pending.pop_back();
-    object->hwnd = hwnd;
-    WriteThunk(object->thunk, object, entry);
-    SetWindowLongPtrW(hwnd, procedureIndex, reinterpret_cast<LONG_PTR>(object->thunk));
-    return object;
-}
-
 }  // namespace
 
 void SetModuleInstance(HINSTANCE instance) { g_instance = instance; }
@@ -78,7 +64,7 @@ HINSTANCE ModuleInstance() { return g_instance != nullptr ? g_instance : GetModu
 
 LRESULT CALLBACK StartWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    HostWnd* object = Bind(hwnd, reinterpret_cast<const void*>(&WindowProcEntry), GWLP_WNDPROC);
+    HostWnd* object = BindPendingWindow(hwnd, reinterpret_cast<const void*>(&WindowProcEntry), GWLP_WNDPROC);
     if (object == nullptr) {
         // A window of our class that no HostWnd made: it has nothing to bind to.
         return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -88,7 +74,7 @@ LRESULT CALLBACK StartWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 INT_PTR CALLBACK StartDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    HostWnd* object = Bind(hwnd, reinterpret_cast<const void*>(&DialogProcEntry), DWLP_DLGPROC);
+    HostWnd* object = BindPendingWindow(hwnd, reinterpret_cast<const void*>(&DialogProcEntry), DWLP_DLGPROC);
     if (object == nullptr) {
         return 0;
     }
@@ -119,18 +105,12 @@ bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
     if (RegisterClassExW(&windowClass) == 0) {
         return false;
     }
-    thunk = ThunkPool::Instance().Allocate();
-    if (thunk == nullptr) {
+    const PendingWindow pending(*this);
+    if (!pending.Ready()) {
         return false;  // no executable memory: no procedure for the window
     }
-    PendingWindows().push_back(this);
     CreateWindowExW(0, kHostWindowClass, title.c_str(), kMainWindowStyle, 0, 0, width, height, nullptr, nullptr,
                     instance, nullptr);
-    // A window that failed before its first message leaves us on the stack.
-    std::deque<HostWnd*>& pending = PendingWindows();
-    if (!pending.empty() && pending.back() == this) {
-        pending.pop_back();
-    }
     if (!HasWindow()) {
         return false;
     }
@@ -140,18 +120,12 @@ bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
 
 int32_t HostWnd::RunModal(HWND owner)
 {
-    thunk = ThunkPool::Instance().Allocate();
-    if (thunk == nullptr) {
+    const PendingWindow pending(*this);
+    if (!pending.Ready()) {
         return -1;
     }
-    PendingWindows().push_back(this);
-    const INT_PTR result = DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_MESSAGE_DIALOG), owner,
-                                           StartDialogProc, 0);
-    std::deque<HostWnd*>& pending = PendingWindows();
-    if (!pending.empty() && pending.back() == this) {
-        pending.pop_back();
-    }
-    return static_cast<int32_t>(result);
+    return static_cast<int32_t>(DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_MESSAGE_DIALOG), owner,
+                                                StartDialogProc, 0));
 }
 
 bool HostWnd::Show(bool visible)

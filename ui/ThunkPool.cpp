@@ -50,12 +50,6 @@ void WriteThunk(void* slot, HostWnd* object, const void* entry)
     FlushInstructionCache(GetCurrentProcess(), slot, code.size());
 }
 
-std::deque<HostWnd*>& PendingWindows()
-{
-    static std::deque<HostWnd*>* const pending = new std::deque<HostWnd*>();
-    return *pending;
-}
-
 ThunkPool& ThunkPool::Instance()
 {
     static ThunkPool* const pool = new ThunkPool();

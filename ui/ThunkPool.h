@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <set>
 
@@ -52,8 +51,5 @@ public:
 
 // Writes the thunk of this architecture into `slot`, leading to `entry`.
 void WriteThunk(void* slot, HostWnd* object, const void* entry);
-
-// Windows being created, most recent at the back; their first message binds them.
-std::deque<HostWnd*>& PendingWindows();
 
 }  // namespace Quv::UI

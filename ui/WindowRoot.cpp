@@ -92,14 +92,14 @@ void WindowRoot::OnSize(int32_t width, int32_t height)
     // A new back buffer is blank, and the system may paint before the next
     // tick (a restore, for one): draw it whole before anything shows it.
     if (rootControl != nullptr && width > 0 && height > 0) {
-        rootControl->PaintTree(backGraphics, true);
+        rootControl->PaintTree(backGraphics.get(), true);
     }
 }
 
 void WindowRoot::CreateBackBuffer(int32_t width, int32_t height)
 {
-    backBitmap = new Gdiplus::Bitmap(width, height, PixelFormat32bppARGB);
-    backGraphics = new Gdiplus::Graphics(backBitmap);
+    backBitmap = std::make_unique<Gdiplus::Bitmap>(width, height, PixelFormat32bppARGB);
+    backGraphics = std::make_unique<Gdiplus::Graphics>(backBitmap.get());
     ApplyQualitySettings(*backGraphics);
     backWidth = width;
     backHeight = height;
@@ -107,10 +107,8 @@ void WindowRoot::CreateBackBuffer(int32_t width, int32_t height)
 
 void WindowRoot::DropBackBuffer()
 {
-    delete backGraphics;  // the surface before the bitmap it draws into
-    backGraphics = nullptr;
-    delete backBitmap;
-    backBitmap = nullptr;
+    backGraphics.reset();  // the surface before the bitmap it draws into
+    backBitmap.reset();
 }
 
 void WindowRoot::OnTimer()
@@ -121,7 +119,7 @@ void WindowRoot::OnTimer()
     // The whole tree is redrawn over the previous frame; only the screen copy
     // is limited to what changed.
     if (rootControl != nullptr) {
-        rootControl->PaintTree(backGraphics, true);
+        rootControl->PaintTree(backGraphics.get(), true);
     }
     dirty = false;
     if (HWND window = OwnerWindow()) {
@@ -140,7 +138,7 @@ void WindowRoot::Paint(HDC dc)
     if (HWND window = OwnerWindow()) {
         GetClientRect(window, &client);
     }
-    DrawImageInRect(&surface, backBitmap, Rect{client.left, client.top, client.right, client.bottom});
+    DrawImageInRect(&surface, backBitmap.get(), Rect{client.left, client.top, client.right, client.bottom});
 }
 
 void WindowRoot::OnClose()

@@ -67,8 +67,9 @@ public:
     ControlBase* pressedControl = nullptr;
     HostWnd* owner = nullptr;
     std::map<int32_t, ControlBase*> childControls;
-    Gdiplus::Graphics* backGraphics = nullptr;
-    Gdiplus::Bitmap* backBitmap = nullptr;
+    // The bitmap first: its surface goes before it.
+    std::unique_ptr<Gdiplus::Bitmap> backBitmap;
+    std::unique_ptr<Gdiplus::Graphics> backGraphics;
     int32_t backWidth = 0;
     int32_t backHeight = 0;
     std::vector<CreateHandler> createHandlers;

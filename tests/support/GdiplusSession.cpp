@@ -1,30 +1,25 @@
 // GDI+ and COM for every test of a toolkit test program, as the application starts them.
+#include "GdiplusSession.h"
+
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <objbase.h>
-#include <gdiplus.h>
+#include <memory>
 
 namespace {
 
-class GdiplusSession : public ::testing::Environment {
+class GdiplusEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        CoInitialize(nullptr);
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
+        session_ = std::make_unique<GdiplusSession>();
+        ASSERT_TRUE(session_->Started());
     }
-    void TearDown() override
-    {
-        Gdiplus::GdiplusShutdown(token_);
-        CoUninitialize();
-    }
+    void TearDown() override { session_.reset(); }
 
 private:
-    ULONG_PTR token_ = 0;
+    std::unique_ptr<GdiplusSession> session_;
 };
 
-const auto* const kSession = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
+const auto* const kSession = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
 }  // namespace

@@ -2,8 +2,8 @@
 # How ctest runs a test program: wine-run.sh LOADER PROGRAM ARGS..., where LOADER
 # is wine64 or the 32-bit wine, in the prefix that scripts/test.sh prepared
 # (WINEPREFIX), on its Xvfb (DISPLAY).
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/../../scripts/wine-env.sh"
+vnk_wine_settings
 loader=$1
 shift
 if [ -z "${WINEPREFIX:-}" ]; then
