@@ -1,36 +1,12 @@
 // ExtractArchive on archives made by Debian's 7-Zip (see support/make_archives.py).
-#include "EntryPath.h"
-#include "StagedRepair.h"
-#include "ExtractArchive.h"
-#include "TestSupport.h"
-
-#include <gtest/gtest.h>
+#include "GameFolderTest.h"
 
 #include <algorithm>
 #include <sstream>
-#include <utility>
-#include <vector>
 
 namespace {
 
-std::wstring Archive(const wchar_t* name) { return std::wstring(VNK_TEST_DATA) + L"\\" + name; }
-
-class ExtractArchiveTest : public ::testing::Test {
-protected:
-    int Extract(const wchar_t* archive)
-    {
-        return ExtractArchive(Archive(archive), game, [this](int32_t entry, int32_t count) {
-            calls.emplace_back(entry, count);
-            return true;
-        });
-    }
-
-    ScratchFolder scratch;
-    std::wstring game = scratch / L"Varnok";
-    std::vector<std::pair<int32_t, int32_t>> calls;
-
-    void SetUp() override { CreateDirectoryW(game.c_str(), nullptr); }
-};
+using ExtractArchiveTest = GameFolderTest;
 
 const std::string kChinese = [] {
     std::string s;
@@ -139,7 +115,7 @@ TEST_F(ExtractArchiveTest, AFileTooLargeForTheDriveEndsBeforeAnythingIsWritten)
 
 TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAndUndoesTheFirstEntry)
 {
-    const int result = ExtractArchive(Archive(L"long-path.7z"), game, [](int32_t, int32_t) { return false; });
+    const int result = ExtractArchive(TestArchive(L"long-path.7z"), game, [](int32_t, int32_t) { return false; });
     EXPECT_EQ(result, kExtractOutputFailed);
     EXPECT_TRUE(NamesIn(game).empty()) << "the folder it made is removed again";
 }
@@ -150,7 +126,7 @@ TEST_F(ExtractArchiveTest, ACallbackThatStopsEndsWithElevenAndUndoesTheFirstEntr
 TEST_F(ExtractArchiveTest, HostileNamesStopTheExtractionBeforeWritingAnything)
 {
     std::vector<std::string> archives;
-    std::istringstream listing(ReadAll(Archive(L"hostile-names.txt")));
+    std::istringstream listing(ReadAll(TestArchive(L"hostile-names.txt")));
     for (std::string line; std::getline(listing, line);) {
         archives.push_back(line);
     }
@@ -200,134 +176,6 @@ TEST_F(ExtractArchiveTest, ALockedFileFailsTheRepairAndKeepsTheFolderAsItWas)
     EXPECT_NE(line.find(" ("), std::string::npos) << "the system's text follows the code: " << line;
     EXPECT_EQ(ReadAll(target), "the old game file");
     EXPECT_EQ(NamesIn(game + L"\\Cross"), std::vector<std::wstring>{L"b.bin"}) << "nothing else stays";
-}
-
-TEST(EntryPathTest, RefusesNamesThatLeaveTheFolderOrNameDevices)
-{
-    for (const wchar_t* bad : {L"", L"..", L"../x", L"a/../../x", L"a\\..\\x", L"/x", L"\\x", L"C:x", L"c:\\x",
-                               L"a.txt:stream", L"CON", L"con.txt", L"Cross/NUL", L"aux.tar.gz", L"COM1",
-                               L"lpt9.log", L"PRN ", L"a/.. /b", L"a/.../b", L"COM\u00b9", L"lpt\u00b2.txt",
-                               L"Cross/com\u00b3 .log", L"CONIN$", L"conout$.txt", L"Cross/CONIN$ ", L"COM0",
-                               L"lpt0.txt", L"./x", L"a/./b", L"a.txt.", L"a.txt ", L"x...", L"   ",
-                               L"Cross/sub./a", L"a\nb", L"a\x01" L"b", L"a\x1f", L"a<b", L"a>b", L"a\"b",
-                               L"a|b", L"a?b", L"a*b"}) {
-        EXPECT_FALSE(IsSafeEntryName(bad)) << Narrow(bad);
-    }
-    for (const wchar_t* good : {L"Cross", L"Cross/a.txt", L"a..b", L"..a", L".a", L"a b", L"console.txt",
-                                L"COM10", L"LPT", L"nul0", L"资源/说明.txt", L"Cross//x",
-                                L"COM\u2074", L"LPT\u00b9\u00b9", L"CONIN", L"conout$x", L"CONIN$$"}) {
-        EXPECT_TRUE(IsSafeEntryName(good)) << Narrow(good);
-    }
-}
-
-TEST(EntryPathTest, OutputPathMustFitTheBuffer)
-{
-    std::wstring path;
-    const std::wstring folder(200, L'f');
-    EXPECT_TRUE(JoinOutputPath(folder, std::wstring(58, L'n'), path));  // 200 + 1 + 58 = 259
-    EXPECT_EQ(path.size(), 259u);
-    EXPECT_FALSE(JoinOutputPath(folder, std::wstring(59, L'n'), path));
-}
-
-TEST(EntryPathTest, ShortStagingNamesComeShortestFirst)
-{
-    EXPECT_EQ(ShortStagingName(0), L"~");
-    EXPECT_EQ(ShortStagingName(1), L"0");
-    EXPECT_EQ(ShortStagingName(36), L"z");
-    EXPECT_EQ(ShortStagingName(37), L"~~");
-    EXPECT_EQ(ShortStagingName(38), L"~0");
-    EXPECT_EQ(ShortStagingName(37 + 37 * 37 - 1), L"zz");
-    EXPECT_EQ(ShortStagingName(37 + 37 * 37), L"~~~");
-}
-
-// A target whose path just fits is written even where "<target>.part" would
-// not: under a short name beside it that no file has, and replaced only whole.
-TEST_F(ExtractArchiveTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
-{
-    const std::wstring name = L"Cross\\" + std::wstring(146, L'n') + L".txt";
-    // Under the prefix's short temporary folder: the build folder may be deep.
-    wchar_t temporary[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temporary);
-    std::wstring folder = std::wstring(temporary) + L"vnk-fits-" + std::to_wstring(GetTickCount()) + L"-";
-    ASSERT_LT(folder.size() + 1 + name.size(), 259u) << "the temporary folder's path is too long for this test";
-    folder.append(259 - 1 - name.size() - folder.size(), L'g');
-    struct Cleanup {
-        std::wstring path;
-        ~Cleanup() { DeleteTree(path); }
-    } cleanup{folder};
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((folder + L"\\Cross").c_str(), nullptr));
-    const std::wstring target = folder + L"\\" + name;
-    ASSERT_EQ(target.size(), 259u);
-    ASSERT_TRUE(WriteAll(folder + L"\\Cross\\~", "a file of the player's"));
-
-    for (const char* before : {"", "the old file"}) {
-        if (*before != 0) {
-            ASSERT_TRUE(WriteAll(target, before));
-        }
-        ASSERT_EQ(ExtractArchive(Archive(L"long-name.7z"), folder, [](int32_t, int32_t) { return true; }),
-                  kExtractOk);
-        EXPECT_EQ(ReadAll(target), "fits\n");
-        EXPECT_EQ(ReadAll(folder + L"\\Cross\\~"), "a file of the player's");
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\Cross\\*").c_str(), &found);
-        ASSERT_NE(search, INVALID_HANDLE_VALUE);
-        int files = 0;
-        do {
-            files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        EXPECT_EQ(files, 2) << "no staging file is left";
-    }
-}
-
-// A commit stopped after k of its n replacements, as a crash would leave it,
-// is rolled back by the next start, for every k; a finished one leaves the
-// package's files and nothing of its own.
-TEST_F(ExtractArchiveTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
-{
-    const auto prepare = [this] {
-        DeleteTree(game);
-        CreateDirectoryW(game.c_str(), nullptr);
-        CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
-        WriteAll(game + L"\\Cross\\CrossApp.dll", "the old program");
-        WriteAll(game + L"\\Cross\\version.txt", "1.0");
-        SetFileAttributesW((game + L"\\Cross\\version.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-        WriteAll(game + L"\\Cross\\mine.txt", "the player's own");
-        CreateDirectoryW((game + L"\\Cross\\config").c_str(), nullptr);
-        WriteAll(game + L"\\Cross\\config\\settings.ini", "[old]");
-    };
-    prepare();
-    const auto before = TreeOf(game);
-    struct Unset {
-        ~Unset() { SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr); }
-    } unset;
-    for (int k = 0; k <= 3; ++k) {  // 3 of the package's 5 files replace old ones
-        SCOPED_TRACE(k);
-        prepare();
-        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", std::to_wstring(k).c_str());
-        ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
-        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
-        ASSERT_TRUE(FileExists(game + L"\\LumoraRepair.journal"));
-        EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
-        EXPECT_EQ(TreeOf(game), before);
-    }
-    prepare();
-    ASSERT_EQ(Extract(L"package.7z"), kExtractOk);
-    auto after = TreeOf(game);
-    EXPECT_EQ(after.erase(L"Cross\\mine.txt"), 1u);
-    EXPECT_EQ(after.size(), 10u) << "Cross, the package's 4 folders and 5 files only";
-    EXPECT_EQ(after[L"Cross\\version.txt"], "26.12.7\n");
-}
-
-// A journal that can't be read is never guessed at: it stays, and so does the folder.
-TEST_F(ExtractArchiveTest, AJournalThatCannotBeReadHoldsTheFolder)
-{
-    ASSERT_TRUE(WriteAll(game + L"\\LumoraRepair.journal", "LumoraRepair journal 1\r\nsomething else\r\n"));
-    const auto before = TreeOf(game);
-    EXPECT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
-    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Unreadable);
-    EXPECT_EQ(TreeOf(game), before);
 }
 
 }  // namespace

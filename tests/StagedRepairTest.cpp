@@ -1,0 +1,100 @@
+// The all-or-nothing repair: staging names, a commit cut short at any step and
+// rolled back by the next start, and a journal that can't be read.
+#include "GameFolderTest.h"
+#include "StagedRepair.h"
+
+namespace {
+
+using StagedRepairTest = GameFolderTest;
+
+// A target whose path just fits is written even where "<target>.part" would
+// not: under a short name beside it that no file has, and replaced only whole.
+TEST_F(StagedRepairTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
+{
+    const std::wstring name = L"Cross\\" + std::wstring(146, L'n') + L".txt";
+    // Under the prefix's short temporary folder: the build folder may be deep.
+    wchar_t temporary[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporary);
+    std::wstring folder = std::wstring(temporary) + L"vnk-fits-" + std::to_wstring(GetTickCount()) + L"-";
+    ASSERT_LT(folder.size() + 1 + name.size(), 259u) << "the temporary folder's path is too long for this test";
+    folder.append(259 - 1 - name.size() - folder.size(), L'g');
+    struct Cleanup {
+        std::wstring path;
+        ~Cleanup() { DeleteTree(path); }
+    } cleanup{folder};
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\Cross").c_str(), nullptr));
+    const std::wstring target = folder + L"\\" + name;
+    ASSERT_EQ(target.size(), 259u);
+    ASSERT_TRUE(WriteAll(folder + L"\\Cross\\~", "a file of the player's"));
+
+    for (const char* before : {"", "the old file"}) {
+        if (*before != 0) {
+            ASSERT_TRUE(WriteAll(target, before));
+        }
+        ASSERT_EQ(ExtractArchive(TestArchive(L"long-name.7z"), folder, [](int32_t, int32_t) { return true; }),
+                  kExtractOk);
+        EXPECT_EQ(ReadAll(target), "fits\n");
+        EXPECT_EQ(ReadAll(folder + L"\\Cross\\~"), "a file of the player's");
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\Cross\\*").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        int files = 0;
+        do {
+            files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        EXPECT_EQ(files, 2) << "no staging file is left";
+    }
+}
+
+// A commit stopped after k of its n replacements, as a crash would leave it,
+// is rolled back by the next start, for every k; a finished one leaves the
+// package's files and nothing of its own.
+TEST_F(StagedRepairTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
+{
+    const auto prepare = [this] {
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+        WriteAll(game + L"\\Cross\\CrossApp.dll", "the old program");
+        WriteAll(game + L"\\Cross\\version.txt", "1.0");
+        SetFileAttributesW((game + L"\\Cross\\version.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        WriteAll(game + L"\\Cross\\mine.txt", "the player's own");
+        CreateDirectoryW((game + L"\\Cross\\config").c_str(), nullptr);
+        WriteAll(game + L"\\Cross\\config\\settings.ini", "[old]");
+    };
+    prepare();
+    const auto before = TreeOf(game);
+    struct Unset {
+        ~Unset() { SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr); }
+    } unset;
+    for (int k = 0; k <= 3; ++k) {  // 3 of the package's 5 files replace old ones
+        SCOPED_TRACE(k);
+        prepare();
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", std::to_wstring(k).c_str());
+        ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+        ASSERT_TRUE(FileExists(game + L"\\LumoraRepair.journal"));
+        EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
+        EXPECT_EQ(TreeOf(game), before);
+    }
+    prepare();
+    ASSERT_EQ(Extract(L"package.7z"), kExtractOk);
+    auto after = TreeOf(game);
+    EXPECT_EQ(after.erase(L"Cross\\mine.txt"), 1u);
+    EXPECT_EQ(after.size(), 10u) << "Cross, the package's 4 folders and 5 files only";
+    EXPECT_EQ(after[L"Cross\\version.txt"], "26.12.7\n");
+}
+
+// A journal that can't be read is never guessed at: it stays, and so does the folder.
+TEST_F(StagedRepairTest, AJournalThatCannotBeReadHoldsTheFolder)
+{
+    ASSERT_TRUE(WriteAll(game + L"\\LumoraRepair.journal", "LumoraRepair journal 1\r\nsomething else\r\n"));
+    const auto before = TreeOf(game);
+    EXPECT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Unreadable);
+    EXPECT_EQ(TreeOf(game), before);
+}
+
+}  // namespace
