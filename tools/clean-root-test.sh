@@ -6,12 +6,12 @@
 # trees and runs the tests. With --build-only it stops after scripts/setup.sh and
 # the build of both programs and the win64 test tree.
 # Run as root; takes about a quarter of an hour and 4 GB of disk.
-#   tools/clean-root-test.sh [--build-only] [FOLDER]      (FOLDER: build/clean-root)
+#   tools/clean-root-test.sh [--build-only] [FOLDER]      (FOLDER: /var/tmp/vnk-clean-root)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build_only=false
 if [ "${1:-}" = --build-only ]; then build_only=true; shift; fi
-dir=${1:-$here/build/clean-root}
+dir=${1:-/var/tmp/vnk-clean-root}
 mirror=http://deb.debian.org/debian
 started=$(date +%s)
 
@@ -23,7 +23,10 @@ cleanup() {
 trap cleanup EXIT
 
 echo "clean-root: a minimal Debian 12 in $dir"
-rm -rf "$dir"
+# A run that was killed may have left the host's /proc, /sys and /dev mounted
+# inside: those go first, and removing never crosses into another file system.
+grep -o " $dir/[^ ]*" /proc/mounts | sort -r | while read -r m; do umount -l "$m"; done
+rm -rf --one-file-system "$dir"
 debootstrap --variant=minbase bookworm "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 \
   || { tail -20 "$dir.debootstrap.log"; exit 1; }
 # The suites of an installed Debian 12, as a fresh machine has them.
