@@ -25,7 +25,7 @@ trap cleanup EXIT
 echo "clean-root: a minimal Debian 12 in $dir"
 # A run that was killed may have left the host's /proc, /sys and /dev mounted
 # inside: those go first, and removing never crosses into another file system.
-grep -o " $dir/[^ ]*" /proc/mounts | sort -r | while read -r m; do umount -l "$m"; done
+{ grep -o " $dir/[^ ]*" /proc/mounts || true; } | sort -r | while read -r m; do umount -l "$m"; done
 rm -rf --one-file-system "$dir"
 debootstrap --variant=minbase bookworm "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 \
   || { tail -20 "$dir.debootstrap.log"; exit 1; }
