@@ -5,7 +5,7 @@
 
 Finds every external program (and every installed path such as
 /usr/src/googletest) that the CMake files, toolchain files, presets, scripts,
-test drivers and tools invoke, and fails unless each is on scripts/packages.txt,
+test drivers and tools invoke, and fails unless each is on the list in scripts/setup.sh,
 the one list of program -> Debian package that setup installs, or comes with
 every Debian system (a package of priority "required"). Entries of the list are
 checked too: each must be installed here from the package it names (or one
@@ -19,7 +19,7 @@ import subprocess
 import sys
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-TABLE = os.path.join(ROOT, "scripts", "packages.txt")
+SETUP = os.path.join(ROOT, "scripts", "setup.sh")
 # Where Debian's packages put programs; other installations (pyenv, /usr/local) don't count.
 DEBIAN_BIN = ["/usr/bin", "/bin", "/usr/sbin", "/sbin"]
 
@@ -408,12 +408,15 @@ class Dpkg:
 
 
 def read_table():
+    """The list of program -> package in scripts/setup.sh (its PACKAGES here-document)."""
+    with open(SETUP, encoding="utf-8") as f:
+        text = f.read()
+    body = re.search(r"<<'PACKAGES'[^\n]*\n(.*?)\nPACKAGES\n", text, re.S)
     table = {}
-    with open(TABLE, encoding="utf-8") as f:
-        for line in f:
-            words = line.split("#", 1)[0].split()
-            if words:
-                table[words[0]] = (words[1], words[2:])
+    for line in (body.group(1) if body else "").splitlines():
+        words = line.split()
+        if len(words) >= 2:
+            table[words[0]] = (words[1], words[2:])
     return table
 
 
@@ -434,26 +437,26 @@ def problems_of(table, uses):
             continue
         path = located[program]
         if path is None:
-            problems.append("%s (run by %s) is not installed here and not on scripts/packages.txt"
+            problems.append("%s (run by %s) is not installed here and not on the list in scripts/setup.sh"
                             % (program, where[0]))
             continue
         packages = dpkg.owners(path)
         if any(dpkg.comes_with_debian(p) for p in packages):
             continue
         installed = {package for package, _ in table.values()}
-        problems.append("%s (run by %s) comes from package %s, %s: add it to scripts/packages.txt" % (
+        problems.append("%s (run by %s) comes from package %s, %s: add it to the list in scripts/setup.sh" % (
             program, where[0], " or ".join(packages) or "(none)",
             "which setup installs, but the program is not listed" if set(packages) & installed
             else "which scripts/setup.sh does not install"))
     for program in sorted(wanted):
         package = table[program][0]
         if located[program] is None:
-            problems.append("%s: on scripts/packages.txt but not installed here (package %s)" % (program, package))
+            problems.append("%s: on the list in scripts/setup.sh but not installed here (package %s)" % (program, package))
             continue
         packages = dpkg.owners(located[program])
         listed = package.split(":")[0]
         if listed not in packages and not (set(packages) & dpkg.depends(listed)):
-            problems.append("%s comes from %s, not from %s as scripts/packages.txt says"
+            problems.append("%s comes from %s, not from %s as the list in scripts/setup.sh says"
                             % (program, " or ".join(packages) or "no package", package))
     return problems
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests, the demo and the benchmarks need on a
-# fresh Debian 12 machine: the packages of scripts/packages.txt, Debian's 32-bit
+# fresh Debian 12 machine: the packages of the list below, Debian's 32-bit
 # wine where the kernel runs 32-bit programs, and the LZMA SDK's sources. Run as
 # root. Safe to run again: it skips what is already there.
 set -euo pipefail
@@ -8,8 +8,57 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 deps="$here/third_party"
 
-# The packages of scripts/packages.txt; the 32-bit ones only where they can run (below).
-listed() { sed 's/#.*//' "$here/scripts/packages.txt" | awk -v want="$1" 'NF >= 2 && ($3 == "32bit") == want { print $2 }' | sort -u; }
+# Every program and installed path that the build, the tests, the demo and the
+# benchmarks use, with the Debian package that provides it: the one list of
+# what this script installs. scripts/check-packages.py (run by scripts/test.sh
+# before anything is built) reads it and fails when the project runs a program
+# that is neither here nor part of every Debian system. "32bit": only where the
+# kernel runs 32-bit programs.
+read -r -d '' PACKAGES <<'PACKAGES' || true
+x86_64-w64-mingw32-gcc-posix                     g++-mingw-w64-x86-64-posix
+x86_64-w64-mingw32-g++-posix                     g++-mingw-w64-x86-64-posix
+x86_64-w64-mingw32-g++-win32                     g++-mingw-w64-x86-64-win32
+i686-w64-mingw32-gcc-posix                       g++-mingw-w64-i686-posix
+i686-w64-mingw32-g++-posix                       g++-mingw-w64-i686-posix
+i686-w64-mingw32-gcc-win32                       g++-mingw-w64-i686-win32
+i686-w64-mingw32-g++-win32                       g++-mingw-w64-i686-win32
+x86_64-w64-mingw32-windres                       binutils-mingw-w64-x86-64
+i686-w64-mingw32-windres                         binutils-mingw-w64-i686
+i686-w64-mingw32-objdump                         binutils-mingw-w64-i686
+/usr/x86_64-w64-mingw32                          binutils-mingw-w64-x86-64
+/usr/i686-w64-mingw32                            binutils-mingw-w64-i686
+as                                               binutils
+ld                                               binutils
+cmake                                            cmake
+ctest                                            cmake
+ninja                                            ninja-build
+/usr/src/googletest                              googletest
+python3                                          python3
+dpkg-source                                      dpkg-dev
+/usr/lib/wine/wine64                             wine64
+/usr/lib/wine/wineserver64                       wine64
+/usr/lib/x86_64-linux-gnu/wine/x86_64-windows    wine64
+/usr/lib/wine/wine                               wine32:i386  32bit
+/usr/lib/wine/wineserver32                       wine32:i386  32bit
+/usr/share/wine/fonts                            fonts-wine
+/usr/share/fonts/truetype/wqy/wqy-microhei.ttc   fonts-wqy-microhei
+/usr/share/fonts                                 fonts-wqy-microhei
+Xvfb                                             xvfb
+xdotool                                          xdotool
+import                                           imagemagick
+compare                                          imagemagick
+/usr/share/icons                                 imagemagick
+7zz                                              7zip
+7z                                               p7zip-full
+openssl                                          openssl
+curl                                             curl
+/usr/bin/time                                    time
+debootstrap                                      debootstrap
+git                                              git
+PACKAGES
+
+# Its packages; the 32-bit ones only where they can run (below).
+listed() { echo "$PACKAGES" | awk -v want="$1" 'NF >= 2 && ($3 == "32bit") == want { print $2 }' | sort -u; }
 mapfile -t packages < <(listed 0)
 mapfile -t packages32 < <(listed 1)
 

@@ -1,5 +1,5 @@
 """scripts/check-packages.py: what it counts as a program run, and that a
-package missing from scripts/packages.txt fails the check, named.
+package missing from the list in scripts/setup.sh fails the check, named.
 
 python3 check_packages_test.py   (after scripts/setup.sh)"""
 import importlib.util
