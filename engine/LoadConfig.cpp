@@ -24,6 +24,22 @@ int32_t ToInt32(const std::wstring& text)
 
 }  // namespace
 
+uint64_t ParseConfigVersion(const std::wstring& text)
+{
+    // A positive decimal number that fits: YYYYMMDDhhmm has 12 digits.
+    if (text.empty() || text.size() > 18) {
+        return 0;
+    }
+    uint64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return 0;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    return value;
+}
+
 bool RepairEngine::LoadConfig(const std::wstring& iniPath)
 {
     config.processNames.clear();

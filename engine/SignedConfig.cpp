@@ -129,19 +129,3 @@ bool RepairEngine::IsAnnouncedPackage(const std::wstring& path) const
     Log(L"package: " + Num(size) + L" bytes with the SHA-256 the signed configuration announces");
     return true;
 }
-
-uint64_t ParseConfigVersion(const std::wstring& text)
-{
-    // A positive decimal number that fits: YYYYMMDDhhmm has 12 digits.
-    if (text.empty() || text.size() > 18) {
-        return 0;
-    }
-    uint64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return 0;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    return value;
-}
