@@ -1,19 +1,17 @@
 #include "ArchiveReader.h"
 
+#include "SdkAllocator.h"
+
 extern "C" {
 #include "7zCrc.h"
 }
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 
 constexpr size_t kLookAheadBytes = size_t(1) << 18;
 
-void* SzMalloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void SzFree(ISzAllocPtr, void* address) { std::free(address); }
-const ISzAlloc kAllocator = {SzMalloc, SzFree};
 
 }  // namespace
 
@@ -31,21 +29,21 @@ ArchiveReader::ArchiveReader(HANDLE file, const std::wstring& path) : path_(path
 ArchiveReader::~ArchiveReader()
 {
     stream_.reset();
-    ISzAlloc_Free(&kAllocator, outBuffer_);
-    SzArEx_Free(&db_, &kAllocator);
-    ISzAlloc_Free(&kAllocator, lookStream_.buf);
+    ISzAlloc_Free(&kSdkAllocator, outBuffer_);
+    SzArEx_Free(&db_, &kSdkAllocator);
+    ISzAlloc_Free(&kSdkAllocator, lookStream_.buf);
 }
 
 SRes ArchiveReader::Open()
 {
-    lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kAllocator, kLookAheadBytes));
+    lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kSdkAllocator, kLookAheadBytes));
     if (lookStream_.buf == nullptr) {
         return SZ_ERROR_MEM;
     }
     lookStream_.bufSize = kLookAheadBytes;
     LookToRead2_INIT(&lookStream_)
     CrcGenerateTable();
-    RINOK(SzArEx_Open(&db_, &lookStream_.vt, &kAllocator, &kAllocator))
+    RINOK(SzArEx_Open(&db_, &lookStream_.vt, &kSdkAllocator, &kSdkAllocator))
     return BlockStream::CheckDictionaries(db_);
 }
 
@@ -60,7 +58,7 @@ SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
         size_t offset = 0;
         size_t size = 0;
         RINOK(SzArEx_Extract(&db_, &lookStream_.vt, i, &blockIndex_, &outBuffer_, &outBufferSize_, &offset, &size,
-                             &kAllocator, &kAllocator))
+                             &kSdkAllocator, &kSdkAllocator))
         return sink(outBuffer_ + offset, size) ? SZ_OK : SZ_ERROR_WRITE;
     }
     if (stream_ == nullptr) {
@@ -70,7 +68,7 @@ SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
     if (streamFolder_ != folder) {
         RINOK(EndStream())
         // A whole block held from before is not needed again.
-        ISzAlloc_Free(&kAllocator, outBuffer_);
+        ISzAlloc_Free(&kSdkAllocator, outBuffer_);
         outBuffer_ = nullptr;
         outBufferSize_ = 0;
         blockIndex_ = 0xFFFFFFFF;

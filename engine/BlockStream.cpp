@@ -1,6 +1,7 @@
 #include "BlockStream.h"
 
 #include "DiagnosticsLog.h"
+#include "SdkAllocator.h"
 
 extern "C" {
 #include "7zCrc.h"
@@ -9,7 +10,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -28,9 +28,6 @@ constexpr size_t kInputBytes = size_t(1) << 20;
 constexpr UInt64 kMaxDictionary = sizeof(void*) == 4 ? (UInt64(1) << 30) : (UInt64(2) << 30);
 constexpr UInt32 kMinDictionary = 1u << 12;
 
-void* SzMalloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void SzFree(ISzAllocPtr, void* address) { std::free(address); }
-const ISzAlloc kAllocator = {SzMalloc, SzFree};
 
 UInt32 ReadUi32(const Byte* p) { return p[0] | (UInt32(p[1]) << 8) | (UInt32(p[2]) << 16) | (UInt32(p[3]) << 24); }
 
@@ -101,8 +98,12 @@ bool BlockStream::CanStream(const CSzArEx& db, UInt32 folder)
 SRes BlockStream::CheckDictionaries(const CSzArEx& db)
 {
     for (UInt32 folder = 0; folder < db.db.NumFolders; ++folder) {
-        if (CanStream(db, folder) && DictionaryFor(db, folder) > kMaxDictionary) {
-            Log(L"block " + Num(folder) + L" needs a dictionary of " + Num(DictionaryFor(db, folder)) +
+        if (!CanStream(db, folder)) {
+            continue;
+        }
+        const UInt64 dictionary = DictionaryFor(db, folder);
+        if (dictionary > kMaxDictionary) {
+            Log(L"block " + Num(folder) + L" needs a dictionary of " + Num(dictionary) +
                 L" bytes, more than this program can hold");
             return SZ_ERROR_MEM;
         }
@@ -141,10 +142,10 @@ BlockStream::~BlockStream()
         WaitForSingleObject(thread_.Get(), INFINITE);
     }
     if (lzmaAllocated_) {
-        LzmaDec_Free(&lzma_, &kAllocator);
+        LzmaDec_Free(&lzma_, &kSdkAllocator);
     }
     if (lzma2Allocated_) {
-        Lzma2Dec_Free(&lzma2Decoder_, &kAllocator);
+        Lzma2Dec_Free(&lzma2Decoder_, &kSdkAllocator);
     }
 }
 
@@ -230,14 +231,14 @@ SRes BlockStream::BeginBlock(UInt32 folder)
         while (prop < 40 && DictionaryOfLzma2(prop) < dictionary) {
             ++prop;
         }
-        RINOK(Lzma2Dec_Allocate(&lzma2Decoder_, prop, &kAllocator))
+        RINOK(Lzma2Dec_Allocate(&lzma2Decoder_, prop, &kSdkAllocator))
         lzma2Allocated_ = true;
         Lzma2Dec_Init(&lzma2Decoder_);
     } else {
         Byte capped[LZMA_PROPS_SIZE];
         std::memcpy(capped, props, LZMA_PROPS_SIZE);
         WriteUi32(capped + 1, static_cast<UInt32>(dictionary));
-        RINOK(LzmaDec_Allocate(&lzma_, capped, LZMA_PROPS_SIZE, &kAllocator))
+        RINOK(LzmaDec_Allocate(&lzma_, capped, LZMA_PROPS_SIZE, &kSdkAllocator))
         lzmaAllocated_ = true;
         LzmaDec_Init(&lzma_);
     }

@@ -2,6 +2,7 @@
 
 #include "CriticalSection.h"
 #include "ScopedHandle.h"
+#include "Utf8.h"
 
 #include <atomic>
 
@@ -21,7 +22,7 @@ public:
 
     void Write(const std::wstring& message)
     {
-        const std::string line = Utf8(Stamp() + OneLine(message) + L"\r\n");
+        const std::string line = ToUtf8(Stamp() + OneLine(message) + L"\r\n");
         CriticalSectionLocker locked(lock_);
         if (Open() && size_ > 0 && size_ + line.size() > kMaxLogBytes) {
             RollOver();
@@ -119,18 +120,6 @@ private:
             } else {
                 out += c;
             }
-        }
-        return out;
-    }
-
-    static std::string Utf8(const std::wstring& text)
-    {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
-        std::string out(size > 0 ? size : 0, '\0');
-        if (size > 0) {
-            WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr,
-                                nullptr);
         }
         return out;
     }

@@ -1,6 +1,7 @@
 #include "RepairJournal.h"
 
 #include "DiagnosticsLog.h"
+#include "Utf8.h"
 
 #include <windows.h>
 
@@ -11,33 +12,6 @@ namespace {
 const char kHeader[] = "LumoraRepair journal 1";
 // A journal is a list of paths; one this large is no journal of ours.
 constexpr DWORD kMaxJournalBytes = 64u << 20;
-
-std::string Utf8(const std::wstring& text)
-{
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size : 0, '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    }
-    return out;
-}
-
-bool FromUtf8(const std::string& text, std::wstring& out)
-{
-    out.clear();
-    if (text.empty()) {
-        return true;
-    }
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-    if (size <= 0) {
-        return false;
-    }
-    out.resize(size);
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &out[0], size);
-    return true;
-}
 
 std::vector<std::wstring> SplitTabs(const std::wstring& text)
 {
@@ -128,7 +102,7 @@ bool JournalWriter::Remove()
 
 bool JournalWriter::Append(const std::wstring& lines, bool flush)
 {
-    const std::string bytes = Utf8(lines);
+    const std::string bytes = ToUtf8(lines);
     DWORD written = 0;
     if (!WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || (flush && !FlushFileBuffers(file_.Get()))) {

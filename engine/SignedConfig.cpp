@@ -3,6 +3,7 @@
 // back, and the package of exactly the size and digest it names.
 #include "RepairEngine.h"
 
+#include "AsciiCase.h"
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
@@ -48,16 +49,6 @@ bool IsSha256Text(const std::wstring& text)
         }
     }
     return true;
-}
-
-std::wstring LowerAscii(std::wstring text)
-{
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-    }
-    return text;
 }
 
 uint64_t AcceptedVersion()
@@ -121,9 +112,9 @@ bool RepairEngine::IsAnnouncedPackage(const std::wstring& path) const
         return false;
     }
     const uint64_t announced = static_cast<uint32_t>(config.fileSize);
-    if (size != announced || sha256 != LowerAscii(config.sha256)) {
+    if (size != announced || !SameAsciiNoCase(config.sha256, sha256.c_str())) {
         Log(L"package refused: " + Num(size) + L" bytes with SHA-256 " + sha256 + L", where the configuration "
-            L"announces " + Num(announced) + L" bytes with SHA-256 " + LowerAscii(config.sha256));
+            L"announces " + Num(announced) + L" bytes with SHA-256 " + config.sha256);
         return false;
     }
     Log(L"package: " + Num(size) + L" bytes with the SHA-256 the signed configuration announces");

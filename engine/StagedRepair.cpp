@@ -38,14 +38,6 @@ bool Move(const std::wstring& from, const std::wstring& to)
     return false;
 }
 
-std::wstring UpperAscii(std::wstring text)
-{
-    for (wchar_t& c : text) {
-        c = AsciiUpper(c);
-    }
-    return text;
-}
-
 // Counts of what a roll-back did, for the log.
 struct Undone {
     unsigned restored = 0, removedNew = 0, staging = 0, folders = 0;

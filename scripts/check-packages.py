@@ -11,7 +11,6 @@ every Debian system (a package of priority "required"). Entries of the list are
 checked too: each must be installed here from the package it names (or one
 that package depends on). --list prints what was found, where.
 """
-import glob
 import json
 import os
 import re

@@ -22,6 +22,15 @@ inline bool EqualAsciiNoCase(const wchar_t* a, const wchar_t* b, size_t count)
     return true;
 }
 
+// The text with a-z made A-Z, as a key for names compared that way.
+inline std::wstring UpperAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        c = AsciiUpper(c);
+    }
+    return text;
+}
+
 // Whole strings equal but for the case of A-Z.
 inline bool SameAsciiNoCase(const std::wstring& text, const wchar_t* other)
 {
