@@ -10,6 +10,7 @@
 #include "HostWnd.h"
 #include "KernelFunction.h"
 #include "RepairEngine.h"
+#include "SystemLibrary.h"
 #include "WindowsVersion.h"
 
 #include <windows.h>
@@ -40,6 +41,8 @@ void LogStart()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Before anything can load a DLL by name: never from beside the program.
+    LimitDllSearchToSystemFolder();
     AppInstance = instance;
     Quv::UI::SetModuleInstance(instance);
     const GdiplusSession session;  // COM and GDI+, until the report is sent

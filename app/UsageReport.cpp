@@ -52,15 +52,14 @@ void SendUsageReport()
 void SendReportRequest(const std::wstring& url)
 {
     const HttpGet get(url.c_str(), kReportTimeoutMs);
-    const InternetHandle& request = get.Request();
-    if (!request) {
+    if (!get.Request()) {
         Log(L"usage report not sent: " + ErrorText(get.Error()));
         return;
     }
     // The answer means nothing to us, but is read to its end before we go.
     char buffer[kHttpReadChunk];
     DWORD count = 0;
-    while (InternetReadFile(request.Get(), buffer, sizeof(buffer), &count) && count != 0) {
+    while (get.Read(buffer, sizeof(buffer), count) && count != 0) {
     }
     Log(L"usage report sent: " + url + L", HTTP " + Num(get.Status()));
 }

@@ -4,8 +4,8 @@
 #include "DiagnosticsLog.h"
 #include "KernelFunction.h"
 #include "ScopedHandle.h"
+#include "SystemLibrary.h"
 
-#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <vector>
@@ -16,6 +16,17 @@ namespace {
 constexpr DWORD kQueryLimitedInformation = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 
 using QueryImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, PDWORD size);
+using ModuleFileNameFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR path, DWORD size);
+
+// GetModuleFileNameExW: kernel32's from Windows 7 on, else psapi's from the
+// system folder (psapi is not imported: see SystemLibrary.h).
+ModuleFileNameFn ModuleFileNameFunction()
+{
+    if (const auto inKernel = KernelFunction<ModuleFileNameFn>("K32GetModuleFileNameExW")) {
+        return inKernel;
+    }
+    return LibraryFunction<ModuleFileNameFn>(SystemLibrary(L"psapi.dll"), "GetModuleFileNameExW");
+}
 
 // The path of a process's executable; false when it can't be read either way.
 bool ProcessImagePath(DWORD processId, std::wstring& path)
@@ -40,8 +51,13 @@ bool ProcessImagePath(DWORD processId, std::wstring& path)
     if (!process.IsValid()) {
         return false;
     }
+    static const ModuleFileNameFn moduleFileName = ModuleFileNameFunction();
+    if (moduleFileName == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
     wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameExW(process.Get(), nullptr, buffer, MAX_PATH);
+    const DWORD length = moduleFileName(process.Get(), nullptr, buffer, MAX_PATH);
     if (length == 0) {
         return false;
     }

@@ -14,7 +14,7 @@ struct UrlParts {
     std::wstring object;  // path and query
 };
 
-bool SplitUrl(const wchar_t* url, UrlParts& parts)
+bool SplitUrl(const WinInetApi& api, const wchar_t* url, UrlParts& parts)
 {
     // Each part is copied into a buffer of its own that can hold the whole
     // address (pointers into the address itself are a later Windows' feature).
@@ -30,7 +30,7 @@ bool SplitUrl(const wchar_t* url, UrlParts& parts)
     components.dwUrlPathLength = static_cast<DWORD>(room);
     components.lpszExtraInfo = &query[0];
     components.dwExtraInfoLength = static_cast<DWORD>(room);
-    if (!InternetCrackUrlW(url, 0, 0, &components)) {
+    if (!api.InternetCrackUrlW(url, 0, 0, &components)) {
         return false;
     }
     if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS) {
@@ -48,18 +48,23 @@ bool SplitUrl(const wchar_t* url, UrlParts& parts)
 
 HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
 {
+    const WinInetApi* const api = WinInet();
+    if (api == nullptr) {
+        error_ = ERROR_MOD_NOT_FOUND;
+        return;
+    }
     UrlParts parts;
-    if (!SplitUrl(url, parts)) {
+    if (!SplitUrl(*api, url, parts)) {
         error_ = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
         return;
     }
     // No agent string and the system's proxy settings, as the maker's servers expect.
-    session_ = InternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    session_ = InternetHandle(api->InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_) {
         error_ = GetLastError();
         return;
     }
-    connection_ = InternetHandle(InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
+    connection_ = InternetHandle(api->InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
                                                   INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) {
         error_ = GetLastError();
@@ -69,7 +74,7 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& h
     // Any type of answer, as a URL opened in one call would ask for; without it
     // a server may take us for a reader of text only.
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-    InternetHandle request(HttpOpenRequestW(connection_.Get(), L"GET", parts.object.c_str(), nullptr, nullptr,
+    InternetHandle request(api->HttpOpenRequestW(connection_.Get(), L"GET", parts.object.c_str(), nullptr, nullptr,
                                             acceptTypes, flags, 0));
     if (!request) {
         error_ = GetLastError();
@@ -80,10 +85,10 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& h
     // everywhere. A failure leaves the system's defaults.
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                          INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        InternetSetOptionW(request.Get(), option, &stallTimeoutMs, sizeof(stallTimeoutMs));
+        api->InternetSetOptionW(request.Get(), option, &stallTimeoutMs, sizeof(stallTimeoutMs));
     }
     // Redirects are followed, as for any request of WinINet's.
-    if (!HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
+    if (!api->HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
                           static_cast<DWORD>(headers.size()), nullptr, 0)) {
         error_ = GetLastError();
         return;
@@ -91,11 +96,17 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& h
     request_ = std::move(request);
 }
 
+bool HttpGet::Read(char* buffer, DWORD size, DWORD& count) const
+{
+    count = 0;
+    return request_ && WinInet()->InternetReadFile(request_.Get(), buffer, size, &count) != FALSE;
+}
+
 DWORD HttpGet::Status() const
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+    if (!request_ || !WinInet()->HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                         nullptr)) {
         return 0;
     }
@@ -107,7 +118,7 @@ bool HttpGet::ContentLength(uint64_t& length) const
     // Queried as text: the numeric form is 32-bit and would cut lengths of 4 GiB and more.
     wchar_t text[32] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (!HttpQueryInfoW(request_.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    if (!request_ || !WinInet()->HttpQueryInfoW(request_.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
         return false;
     }
     wchar_t* end = nullptr;
@@ -123,7 +134,7 @@ std::wstring HttpGet::Header(DWORD query) const
 {
     wchar_t text[512] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (!HttpQueryInfoW(request_.Get(), query, text, &size, nullptr)) {
+    if (!request_ || !WinInet()->HttpQueryInfoW(request_.Get(), query, text, &size, nullptr)) {
         return std::wstring();
     }
     return std::wstring(text, size / sizeof(wchar_t));

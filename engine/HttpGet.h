@@ -11,7 +11,8 @@ constexpr DWORD kHttpReadChunk = 8192;
 
 class HttpGet {
 public:
-    // Opens a session with the system's proxy settings and sends the request,
+    // Opens a session with the system's proxy settings (WinINet, loaded from
+    // the system folder) and sends the request,
     // with `headers` ("Name: value\r\n" lines) and `flags` added to the
     // request's own. Connecting, sending and every wait for the answer (its
     // headers and each read of its body) give up after `stallTimeoutMs` without
@@ -27,6 +28,10 @@ public:
 
     // The system's code of the step that failed, when Request() is empty.
     DWORD Error() const { return error_; }
+
+    // Reads the next piece of the body into `buffer`; a `count` of 0 with true
+    // is its end. False when the connection broke (GetLastError tells why).
+    bool Read(char* buffer, DWORD size, DWORD& count) const;
 
     // The HTTP status of the answer, or 0 when there is none.
     DWORD Status() const;

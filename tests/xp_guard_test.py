@@ -20,11 +20,14 @@ SHIPPED = None
 PROBE = r"""
 #include <windows.h>
 ULONGLONG WINAPI GetTickCount64(void);
+DWORD WINAPI GetModuleFileNameExW(HANDLE, HMODULE, LPWSTR, DWORD);
 int WINAPI WinMain(HINSTANCE a, HINSTANCE b, LPSTR c, int d)
 {
     (void)a; (void)b; (void)c; (void)d;
-#ifdef VISTA_IMPORT
+#if defined(VISTA_IMPORT)
     return (int)GetTickCount64();
+#elif defined(PSAPI_IMPORT)
+    return (int)GetModuleFileNameExW(0, 0, 0, 0);
 #else
     return (int)GetTickCount();
 #endif
@@ -63,6 +66,12 @@ class GuardTest(unittest.TestCase):
         code, text = guard(self.build("vista", "-mwindows", "-DVISTA_IMPORT"))
         self.assertEqual(code, 1, text)
         self.assertIn("KERNEL32.dll!GetTickCount64", text)
+
+    def test_a_dll_that_is_not_known_everywhere_fails(self):
+        # psapi's function is one XP has: what is wrong is where the DLL would be looked for.
+        code, text = guard(self.build("psapi", "-mwindows", "-DPSAPI_IMPORT", "-lpsapi"))
+        self.assertEqual(code, 1, text)
+        self.assertIn("imports PSAPI.DLL, which is not a KnownDLL everywhere", text)
 
     def test_a_console_program_fails(self):
         code, text = guard(self.build("console", "-mconsole"))

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Checks that a 32-bit Windows program can start on Windows XP SP3.
+"""Checks that a 32-bit Windows program can start on Windows XP SP3, and loads
+no DLL from beside itself.
 
-    check-xp-imports.py PROGRAM.exe [--list tools/xp-imports.txt] [--print]
+    check-xp-imports.py PROGRAM.exe [--list tools/xp-imports.txt]
+                        [--known-dlls tools/known-dlls.txt] [--print]
 
 Windows refuses to start a program that imports a function its system DLLs
 don't export (by that name or ordinal), before any of the program's code runs.
@@ -9,7 +11,9 @@ So every import of PROGRAM must be on the reviewed list: one DLL!Function or
 DLL!#ordinal a line, put there only after the function's documentation gave
 Windows XP SP3 or earlier as its minimum client. The PE header must say: i386,
 GUI subsystem, subsystem version 5.1 or lower; and no api-ms-win-* / ext-ms-*
-DLL may appear (API sets came with Windows 7).
+DLL may appear (API sets came with Windows 7). And every DLL it imports (or
+delay-imports) must be on the KnownDLLs list of every Windows (known-dlls.txt):
+any other is looked for in the program's folder first.
 
 --print lists the program's imports (DLL by DLL) instead of checking them.
 Exit code 0 when the program passes, 1 when it doesn't, 2 on bad input.
@@ -123,7 +127,13 @@ def read_list(path):
     return allowed
 
 
-def problems_of(pe, allowed):
+def read_dlls(path):
+    """The DLLs of the known-DLL list, lower-cased."""
+    with open(path, encoding="utf-8") as f:
+        return {line.strip().lower() for line in f if line.strip() and not line.startswith("#")}
+
+
+def problems_of(pe, allowed, known_dlls=None):
     problems = []
     if pe.machine != MACHINE_I386:
         problems.append("machine is 0x%04x, not i386 (0x014c)" % pe.machine)
@@ -138,6 +148,9 @@ def problems_of(pe, allowed):
         if dll.lower().startswith(("api-ms-win", "ext-ms-win")):
             problems.append("imports from the API set %s (Windows 7 and later)" % dll)
             continue
+        if known_dlls is not None and dll.lower() not in known_dlls:
+            problems.append("imports %s, which is not a KnownDLL everywhere: Windows looks for it beside the "
+                            "program first (load it from the system folder at run time)" % dll)
         for name in names:
             if dll.lower() + "!" + name not in allowed:
                 problems.append("imports %s!%s, which is not on the reviewed list" % (dll, name))
@@ -148,6 +161,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("program")
     parser.add_argument("--list", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "xp-imports.txt"))
+    parser.add_argument("--known-dlls", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "known-dlls.txt"))
     parser.add_argument("--print", action="store_true", help="list the imports instead of checking them")
     args = parser.parse_args()
     try:
@@ -159,7 +173,7 @@ def main():
                 for name in names:
                     print("  " + name)
             return 0
-        problems = problems_of(pe, read_list(args.list))
+        problems = problems_of(pe, read_list(args.list), read_dlls(args.known_dlls))
     except (OSError, PeError, struct.error, ValueError) as error:
         print("check-xp-imports: %s: %s" % (args.program, error), file=sys.stderr)
         return 2

@@ -2,15 +2,14 @@
 #pragma once
 
 #include "Scoped.h"
-
-#include <windows.h>
-#include <wininet.h>
+#include "WinInet.h"
 
 struct InternetHandleTraits {
     using Handle = HINTERNET;
     static Handle None() { return nullptr; }
     static bool IsValid(Handle handle) { return handle != nullptr; }
-    static bool Release(Handle handle) { return InternetCloseHandle(handle) != FALSE; }
+    // A handle exists only where WinINet was loaded.
+    static bool Release(Handle handle) { return WinInet()->InternetCloseHandle(handle) != FALSE; }
 };
 
 using InternetHandle = Scoped<InternetHandleTraits>;
