@@ -1,6 +1,7 @@
 #include "DiagnosticsLog.h"
 
 #include "CriticalSection.h"
+#include "FileLinks.h"
 #include "ScopedHandle.h"
 #include "Utf8.h"
 
@@ -64,7 +65,8 @@ private:
     }
 
     // Opens the file for appending if it isn't open; another try at every line
-    // while it can't be.
+    // while it can't be. The temporary folder is the user's: a link or a hard
+    // link put there in the log's place is replaced, never written through.
     bool Open()
     {
         if (file_.IsValid()) {
@@ -74,9 +76,8 @@ private:
         if (path.empty()) {
             return false;
         }
-        file_ = ScopedHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        bool kept = false;
+        file_ = OpenOwnFile(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, kept);
         if (!file_.IsValid()) {
             return false;
         }

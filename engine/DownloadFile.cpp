@@ -2,6 +2,7 @@
 
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
 #include "HttpGet.h"
 #include "ScopedHandle.h"
 
@@ -26,14 +27,19 @@ std::wstring Speed(uint64_t bytes, DWORD ms)
 // The file that receives the body, and how much it holds.
 class PartFile {
 public:
-    // Opens `path`, keeping what it holds when `keep`.
+    // Opens `path`, keeping what it holds when `keep`. A file that is a link,
+    // or has another name elsewhere, is never written to: it is replaced by a
+    // new, empty one.
     bool Open(const std::wstring& path, bool keep)
     {
         path_ = path;
         size_ = 0;
-        file_ = ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                         keep ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file_.IsValid() || !keep) {
+        bool kept = false;
+        file_ = OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_WRITE, keep, kept);
+        if (!file_.IsValid() || !kept) {
+            if (keep && file_.IsValid()) {
+                Log(path + L" was not the file kept from before (a link, or a file with another name): from byte 0");
+            }
             return file_.IsValid();
         }
         LONG high = 0;
@@ -212,7 +218,7 @@ private:
         DWORD lastLog = GetTickCount();
         for (;;) {
             DWORD count = 0;
-            if (!InternetReadFile(get.Request().Get(), buffer, sizeof(buffer), &count)) {
+            if (!get.Read(buffer, sizeof(buffer), count)) {
                 return {Outcome::Retry, L"the connection broke after byte " + Num(file_.Size()) + L": " +
                                             ErrorText(GetLastError())};
             }
@@ -273,7 +279,7 @@ private:
 void PartialDownload::Discard()
 {
     if (!file.empty()) {
-        DeleteFileW(file.c_str());
+        DeleteItself(file);
     }
     *this = PartialDownload();
 }
@@ -283,7 +289,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
 {
     const std::wstring temporary = destination + L".tmp";
     Log(L"GET " + url);
-    DeleteFileW(destination.c_str());
+    DeleteItself(destination);
 
     // A partial file is only ever continued from the address it came from.
     PartialDownload* const partial = options.partial;
@@ -292,13 +298,13 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         partial->Discard();
     }
     if (!keep) {
-        DeleteFileW(temporary.c_str());
+        DeleteItself(temporary);
     }
 
     PartFile file;
     if (!file.Open(temporary, keep)) {
         Log(L"can't create " + temporary + L": " + ErrorText(GetLastError()));
-        DeleteFileW(temporary.c_str());
+        DeleteItself(temporary);
         if (partial != nullptr) {
             *partial = PartialDownload();
         }
@@ -332,6 +338,6 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         Log(url + L": keeping " + temporary + L" to resume");
         return false;
     }
-    DeleteFileW(temporary.c_str());
+    DeleteItself(temporary);
     return false;
 }

@@ -89,10 +89,12 @@ bool IsSafeEntryName(const std::wstring& name)
 
 bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, std::wstring& path)
 {
-    if (destination.size() + 1 + name.size() + 1 > kMaxOutputPath) {
+    // A drive's root (D:\) ends in its separator already.
+    const std::wstring separator = !destination.empty() && destination.back() == L'\\' ? L"" : L"\\";
+    if (destination.size() + separator.size() + name.size() + 1 > kMaxOutputPath) {
         return false;
     }
-    path = destination + L"\\" + name;
+    path = destination + separator + name;
     return true;
 }
 

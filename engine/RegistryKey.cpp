@@ -1,5 +1,7 @@
 #include "RegistryKey.h"
 
+#include <sddl.h>
+
 #include <vector>
 
 namespace {
@@ -55,6 +57,37 @@ bool RegistryKey::QueryString(const wchar_t* valueName, std::wstring& text)
     }
     text.assign(buffer, length);
     return true;
+}
+
+bool RegistryKey::QueryBinary(const wchar_t* valueName, std::string& bytes)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (!Open() || RegQueryValueExW(key_, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY) {
+        return false;
+    }
+    bytes.assign(size, '\0');
+    return size == 0 || RegQueryValueExW(key_, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&bytes[0]),
+                                         &size) == ERROR_SUCCESS;
+}
+
+bool RegistryKey::SetBinary(const wchar_t* valueName, const std::string& bytes)
+{
+    return Open() && RegSetValueExW(key_, valueName, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
+                                    static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+}
+
+bool RegistryKey::SetSecurity(const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!Open() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    const bool set = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                       descriptor) == ERROR_SUCCESS;
+    LocalFree(descriptor);
+    return set;
 }
 
 void RegistryKey::Close()

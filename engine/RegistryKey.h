@@ -19,6 +19,12 @@ public:
     bool QueryString(const wchar_t* valueName, std::wstring& text);
     // Writes a value as REG_SZ text; the key must not be read-only.
     bool SetString(const wchar_t* valueName, const std::wstring& text);
+    // Reads and writes a REG_BINARY value.
+    bool QueryBinary(const wchar_t* valueName, std::string& bytes);
+    bool SetBinary(const wchar_t* valueName, const std::string& bytes);
+    // Gives the key the security descriptor `sddl` (its DACL, protected from
+    // inheritance); the key must not be read-only.
+    bool SetSecurity(const wchar_t* sddl);
     void Close();
 
 private:

@@ -1,6 +1,8 @@
 #include "RepairJournal.h"
 
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
+#include "ProtectedSettings.h"
 #include "Utf8.h"
 
 #include <windows.h>
@@ -9,7 +11,7 @@ const wchar_t kJournalName[] = L"LumoraRepair.journal";
 
 namespace {
 
-const char kHeader[] = "LumoraRepair journal 1";
+const char kHeader[] = "LumoraRepair journal 2";
 // A journal is a list of paths; one this large is no journal of ours.
 constexpr DWORD kMaxJournalBytes = 64u << 20;
 
@@ -34,7 +36,7 @@ bool IsRelativePath(const std::wstring& path)
            path.find(L"..") == std::wstring::npos;
 }
 
-// Reads one line (without "\r\n") into `record`; false when it isn't one of the format.
+// Reads one line (without its MAC and "\r\n") into `record`; false when it isn't one of the format.
 bool ReadLine(const std::wstring& line, RepairRecord& record)
 {
     const std::vector<std::wstring> fields = SplitTabs(line);
@@ -61,9 +63,34 @@ bool ReadLine(const std::wstring& line, RepairRecord& record)
 
 }  // namespace
 
-bool JournalWriter::Open(const std::wstring& folder)
+bool JournalMac::Start(const std::wstring& identity)
+{
+    last_ = kHeader;
+    return Next(ToUtf8(identity), last_);
+}
+
+bool JournalMac::Next(const std::string& line, std::string& mac)
+{
+    Sha256Digest digest;
+    if (!hmac_.Compute(last_ + "\n" + line, digest)) {
+        return false;
+    }
+    mac = last_ = HexOf(digest);
+    return true;
+}
+
+bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identity)
 {
     path_ = folder + L"\\" + kJournalName;
+    std::string key;
+    if (!JournalKey(key)) {
+        return false;
+    }
+    mac_ = std::make_unique<JournalMac>(key);
+    if (!mac_->Start(identity)) {
+        Log(L"can't sign the journal: " + ErrorText(GetLastError()));
+        return false;
+    }
     // CREATE_NEW: a journal that is there already belongs to a repair that has
     // not been rolled back, and is never overwritten.
     file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -72,37 +99,46 @@ bool JournalWriter::Open(const std::wstring& folder)
         Log(L"can't create " + path_ + L": " + ErrorText(GetLastError()));
         return false;
     }
-    return Append(std::wstring(kHeader, kHeader + sizeof(kHeader) - 1) + L"\r\n", false);
+    return Append({std::wstring(kHeader, kHeader + sizeof(kHeader) - 1)}, false);
 }
 
-bool JournalWriter::AddFolder(const std::wstring& relative) { return Append(L"folder\t" + relative + L"\r\n", false); }
+bool JournalWriter::AddFolder(const std::wstring& relative) { return Append({L"folder\t" + relative}, false); }
 
-bool JournalWriter::AddStaged(const std::wstring& relative) { return Append(L"stage\t" + relative + L"\r\n", false); }
+bool JournalWriter::AddStaged(const std::wstring& relative) { return Append({L"stage\t" + relative}, false); }
 
 bool JournalWriter::BeginCommit(const std::vector<Replacement>& replacements)
 {
-    std::wstring lines = L"commit\r\n";
+    std::vector<std::wstring> lines{L"commit"};
     for (const Replacement& r : replacements) {
-        lines += L"file\t" + r.staging + L"\t" + r.target + L"\t" + r.backup + L"\r\n";
+        lines.push_back(L"file\t" + r.staging + L"\t" + r.target + L"\t" + r.backup);
     }
     return Append(lines, true);
 }
 
-bool JournalWriter::MarkDone() { return Append(L"done\r\n", true); }
+bool JournalWriter::MarkDone() { return Append({L"done"}, true); }
 
 bool JournalWriter::Remove()
 {
     file_.Close();
-    if (!DeleteFileW(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    if (!DeleteItself(path_)) {
         Log(L"can't delete " + path_ + L": " + ErrorText(GetLastError()));
         return false;
     }
     return true;
 }
 
-bool JournalWriter::Append(const std::wstring& lines, bool flush)
+bool JournalWriter::Append(const std::vector<std::wstring>& lines, bool flush)
 {
-    const std::string bytes = ToUtf8(lines);
+    std::string bytes;
+    for (const std::wstring& line : lines) {
+        const std::string text = ToUtf8(line);
+        std::string mac;
+        if (!mac_->Next(text, mac)) {
+            Log(L"can't sign a line of " + path_ + L": " + ErrorText(GetLastError()));
+            return false;
+        }
+        bytes += text + "\t" + mac + "\r\n";
+    }
     DWORD written = 0;
     if (!WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || (flush && !FlushFileBuffers(file_.Get()))) {
@@ -112,12 +148,16 @@ bool JournalWriter::Append(const std::wstring& lines, bool flush)
     return true;
 }
 
-JournalState ReadJournal(const std::wstring& folder, RepairRecord& record)
+JournalState ReadJournal(const std::wstring& folder, const std::wstring& identity, RepairRecord& record)
 {
     record = RepairRecord();
     const std::wstring path = folder + L"\\" + kJournalName;
+    if (IsLink(path)) {
+        Log(path + L" is a link, not a journal of this program");
+        return JournalState::Unreadable;
+    }
     ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -138,6 +178,16 @@ JournalState ReadJournal(const std::wstring& folder, RepairRecord& record)
         Log(L"can't read " + path + L": " + ErrorText(GetLastError()));
         return JournalState::Unreadable;
     }
+    std::string key;
+    if (!JournalKey(key)) {
+        Log(path + L": can't be checked without the journal key");
+        return JournalState::Unreadable;
+    }
+    JournalMac mac(key);
+    if (!mac.Start(identity)) {
+        Log(path + L": can't be checked: " + ErrorText(GetLastError()));
+        return JournalState::Unreadable;
+    }
     size_t start = 0;
     bool header = true;
     for (;;) {
@@ -146,8 +196,15 @@ JournalState ReadJournal(const std::wstring& folder, RepairRecord& record)
             break;  // a line cut short when the program stopped
         }
         const std::string line = bytes.substr(start, end - start);
-        std::wstring text;
-        if (header ? line != kHeader : (!FromUtf8(line, text) || !ReadLine(text, record))) {
+        const size_t tab = line.rfind('\t');
+        const std::string text = tab == std::string::npos ? line : line.substr(0, tab);
+        std::string expected;
+        if (tab == std::string::npos || !mac.Next(text, expected) || line.compare(tab + 1, std::string::npos, expected) != 0) {
+            Log(path + L": the line at byte " + Num(start) + L" was not written by this program for this folder");
+            return JournalState::Unreadable;
+        }
+        std::wstring wide;
+        if (header ? text != kHeader : (!FromUtf8(text, wide) || !ReadLine(wide, record))) {
             Log(path + L": the line at byte " + Num(start) + L" is not one of a journal");
             return JournalState::Unreadable;
         }
@@ -155,7 +212,8 @@ JournalState ReadJournal(const std::wstring& folder, RepairRecord& record)
         start = end + 2;
     }
     // Made, but stopped before its first line was whole: the repair had done nothing yet.
-    if (header && std::string(kHeader).compare(0, bytes.size(), bytes) != 0) {
+    if (header && std::string(kHeader).compare(0, bytes.size(), bytes) != 0 &&
+        bytes.compare(0, sizeof(kHeader) - 1, kHeader) != 0) {
         Log(path + L": no journal header");
         return JournalState::Unreadable;
     }

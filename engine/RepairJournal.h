@@ -1,16 +1,26 @@
 // The record of a repair in progress, "LumoraRepair.journal" in the game
 // folder: what a repair cut short by a crash or a power cut needs to be rolled
-// back at the next start. UTF-8 lines, paths relative to the game folder:
-//   LumoraRepair journal 1
+// back at the next start. UTF-8 lines, fields tab-separated, paths relative to
+// the game folder:
+//   LumoraRepair journal 2
 //   folder <path>                        a folder the repair made
 //   stage <path>                         a staging file the repair made
 //   commit                               the replacements follow; none is done before this is on disk
-//   file <staging> <target> <backup>     (tab-separated; no backup: the target was new)
+//   file <staging> <target> <backup>     (no backup: the target was new)
 //   done                                 every target is in place; only backups are left to delete
+// Anyone who can write the game folder could put a journal there, and the
+// program acts on it as administrator; so every line ends in a MAC field, the
+// HMAC-SHA-256 (keyed with JournalKey(), which only administrators can read)
+// of the previous line's MAC, a line end and the line. The first line's
+// "previous MAC" is that of the game folder's identity, so that a journal
+// copied into another folder is not one either. A journal whose lines don't
+// check out is not ours and is never acted on.
 #pragma once
 
 #include "ScopedHandle.h"
+#include "Sha256.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,11 +41,26 @@ struct RepairRecord {
     bool done = false;
 };
 
+// The MACs of a journal's lines, one after the other.
+class JournalMac {
+public:
+    explicit JournalMac(const std::string& key) : hmac_(key) {}
+    // Starts the chain of the journal of the folder with this identity.
+    bool Start(const std::wstring& identity);
+    // The MAC of the next line (UTF-8, without its MAC and line end), as hex digits.
+    bool Next(const std::string& line, std::string& mac);
+
+private:
+    HmacSha256 hmac_;
+    std::string last_;
+};
+
 // Writes the journal of one repair as it goes.
 class JournalWriter {
 public:
-    // Creates the journal in `folder` with its first line.
-    bool Open(const std::wstring& folder);
+    // Creates the journal in `folder` (whose identity, see FolderIdentity, is
+    // `identity`) with its first line.
+    bool Open(const std::wstring& folder, const std::wstring& identity);
     bool AddFolder(const std::wstring& relative);
     bool AddStaged(const std::wstring& relative);
     // The replacements, on disk before any of them is made.
@@ -46,15 +71,17 @@ public:
     bool Remove();
 
 private:
-    bool Append(const std::wstring& lines, bool flush);
+    bool Append(const std::vector<std::wstring>& lines, bool flush);
 
     std::wstring path_;
     ScopedHandle file_;
+    std::unique_ptr<JournalMac> mac_;
 };
 
 enum class JournalState { None, Read, Unreadable };
 
-// Reads the journal in `folder` into `record`. A last line without its line
-// end was being written when the program stopped and is left out; anything
-// else that isn't a line of the format makes the journal unreadable.
-JournalState ReadJournal(const std::wstring& folder, RepairRecord& record);
+// Reads the journal in `folder` (of identity `identity`) into `record`. A last
+// line without its line end was being written when the program stopped and is
+// left out; anything else that isn't a line of the format, or whose MAC
+// doesn't check out, or a journal that is a link, makes the journal unreadable.
+JournalState ReadJournal(const std::wstring& folder, const std::wstring& identity, RepairRecord& record);

@@ -1,6 +1,7 @@
 #include "StagedFile.h"
 
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
 
 #include <windows.h>
 
@@ -14,9 +15,22 @@ constexpr DWORD kWritePiece = 4u << 20;
 bool StagingFile::Create(const std::wstring& path, bool mustBeNew)
 {
     path_ = path;
-    file_ = ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.Close();
+    if (!mustBeNew && !DeleteItself(path)) {
+        return false;
+    }
+    file_ = ScopedHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file_.IsValid();
+}
+
+bool StagingFile::SetAttributes(DWORD attributes)
+{
+    if (!SetAttributesOf(file_.Get(), attributes)) {
+        Log(L"can't set the attributes of " + path_ + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    return true;
 }
 
 bool StagingFile::Write(const unsigned char* data, size_t size)

@@ -4,18 +4,25 @@
 
 #include "ScopedHandle.h"
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 
 class StagingFile {
 public:
     // Creates the file at `path`: only where no file is yet when `mustBeNew`,
-    // else replacing one. False when it can't be made; the system's error is
-    // then GetLastError's.
+    // else in place of one, which is deleted first (its name only: a link or
+    // another name of a file elsewhere is never written through). False when
+    // it can't be made; the system's error is then GetLastError's.
     bool Create(const std::wstring& path, bool mustBeNew);
 
     // Appends bytes; false (logged) when they can't all be written.
     bool Write(const unsigned char* data, size_t size);
+
+    // Gives the file these attributes through its handle; false (logged) when
+    // it can't.
+    bool SetAttributes(DWORD attributes);
 
     // Closes the complete file; false (logged) when closing fails.
     bool Finish();

@@ -3,6 +3,7 @@
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
+#include "FileLinks.h"
 
 #include <windows.h>
 
@@ -12,25 +13,25 @@ namespace {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Deletes a file, read-only or not; true when it is gone.
-bool DeleteAnyway(const std::wstring& path)
+// Deletes a file, read-only or not, never through a link; true when it is gone.
+bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
 {
-    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
-        return true;
+    if (!tree.Check(path)) {
+        return false;
     }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteFileW(path.c_str())) {
-            return true;
-        }
+    if (DeleteItself(path)) {
+        return true;
     }
     Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
     return false;
 }
 
-bool Move(const std::wstring& from, const std::wstring& to)
+// Renames within the game folder, never through a link.
+bool Move(LinkFreeTree& tree, const std::wstring& from, const std::wstring& to)
 {
+    if (!tree.Check(from) || !tree.Check(to)) {
+        return false;
+    }
     if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
         return true;
     }
@@ -49,15 +50,19 @@ struct Undone {
     }
 };
 
-std::wstring At(const std::wstring& folder, const std::wstring& relative) { return folder + L"\\" + relative; }
+std::wstring At(const std::wstring& folder, const std::wstring& relative)
+{
+    return folder.back() == L'\\' ? folder + relative : folder + L"\\" + relative;
+}
 
 // Short names tried in one folder for a staging file or a backup; every one-
 // and two-character name, more than one folder ever needs.
 constexpr unsigned kShortNames = 37 + 37 * 37;
 
 // Puts `folder` back as the journal `record` says it was. Each step looks at
-// what is there, so that it is right wherever the repair stopped.
-Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
+// what is there, so that it is right wherever the repair stopped; no step
+// passes a link.
+Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
 {
     Undone undone;
     // Before the commit nothing was replaced: only staging files and folders go.
@@ -67,11 +72,11 @@ Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
             const std::wstring backup = At(folder, r->backup);
             if (Exists(backup)) {
                 // The target was moved aside; what stands there now is new.
-                if (Exists(target) && !DeleteAnyway(target)) {
+                if (Exists(target) && !DeleteAnyway(tree, target)) {
                     undone.ok = false;
                     continue;
                 }
-                if (!Move(backup, target)) {
+                if (!Move(tree, backup, target)) {
                     undone.ok = false;
                     continue;
                 }
@@ -79,7 +84,7 @@ Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
             }
         } else if (!Exists(staging) && Exists(target)) {
             // A new file that was moved in already.
-            if (DeleteAnyway(target)) {
+            if (DeleteAnyway(tree, target)) {
                 ++undone.removedNew;
             } else {
                 undone.ok = false;
@@ -89,7 +94,7 @@ Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
     for (const std::wstring& relative : record.staged) {
         const std::wstring staging = At(folder, relative);
         if (Exists(staging)) {
-            if (DeleteAnyway(staging)) {
+            if (DeleteAnyway(tree, staging)) {
                 ++undone.staging;
             } else {
                 undone.ok = false;
@@ -98,7 +103,9 @@ Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
     }
     // Children were made after their parents; only empty ones go.
     for (auto f = record.folders.rbegin(); f != record.folders.rend(); ++f) {
-        if (RemoveDirectoryW(At(folder, *f).c_str())) {
+        const std::wstring path = At(folder, *f);
+        tree.Release(path);
+        if (tree.Check(path) && RemoveDirectoryW(path.c_str())) {
             ++undone.folders;
         }
     }
@@ -106,11 +113,11 @@ Undone RollBackRecord(const std::wstring& folder, const RepairRecord& record)
 }
 
 // The repair is in place; what is left of the old files goes.
-void DeleteBackups(const std::wstring& folder, const RepairRecord& record)
+void DeleteBackups(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
 {
     for (const Replacement& r : record.replacements) {
         if (!r.backup.empty()) {
-            DeleteAnyway(At(folder, r.backup));
+            DeleteAnyway(tree, At(folder, r.backup));
         }
     }
 }
@@ -138,31 +145,44 @@ StagedRepair::~StagedRepair()
 
 bool StagedRepair::Begin()
 {
-    open_ = journal_.Open(folder_);
+    open_ = tree_.Open() && journal_.Open(folder_, tree_.Identity());
     return open_;
 }
 
 std::wstring StagedRepair::Relative(const std::wstring& path) const
 {
-    return path.compare(0, folder_.size() + 1, folder_ + L"\\") == 0 ? path.substr(folder_.size() + 1) : path;
+    const std::wstring below = tree_.Below(path);
+    return below.empty() ? path : below;
 }
 
-void StagedRepair::CreateFoldersAlong(std::wstring& path)
+bool StagedRepair::CreateFoldersAlong(std::wstring& path)
 {
     for (size_t i = 0; i < path.size(); ++i) {
         if (path[i] == L'/') {
             path[i] = L'\\';
-            CreateFolder(path.substr(0, i));
+            if (!CreateFolder(path.substr(0, i))) {
+                return false;
+            }
         }
     }
+    return true;
 }
 
-void StagedRepair::CreateFolder(const std::wstring& path)
+bool StagedRepair::CreateFolder(const std::wstring& path)
 {
-    if (attempted_.insert(path).second && CreateDirectoryW(path.c_str(), nullptr)) {
-        record_.folders.push_back(Relative(path));
-        journal_.AddFolder(record_.folders.back());
+    if (!attempted_.insert(path).second) {
+        return true;
     }
+    bool created = false;
+    if (!tree_.CreateFolder(path, created)) {
+        return false;
+    }
+    if (created) {
+        record_.folders.push_back(Relative(path));
+        // A folder the journal doesn't know could not be removed again by a roll-back.
+        return journal_.AddFolder(record_.folders.back());
+    }
+    return true;
 }
 
 bool StagedRepair::Taken(const std::wstring& path)
@@ -228,12 +248,15 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
 
 bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
 {
+    if (!tree_.Check(target)) {
+        return false;
+    }
     const std::wstring key = UpperAscii(target);
     const auto known = targets_.find(key);
     if (known != targets_.end()) {
         // The same target again: its file is written anew, and the later entry wins.
         const std::wstring path = At(folder_, record_.replacements[known->second].staging);
-        if (!file.Create(path, false)) {
+        if (!tree_.Check(path) || !file.Create(path, false)) {
             Log(L"can't create " + path + L" for " + target + L": " + ErrorText(GetLastError()));
             return false;
         }
@@ -314,12 +337,17 @@ bool StagedRepair::Commit()
             break;
         }
         const std::wstring target = At(folder_, r.target);
-        if (!MoveFileExW(target.c_str(), At(folder_, r.backup).c_str(), 0)) {
+        const std::wstring backup = At(folder_, r.backup);
+        if (!tree_.Check(target) || !tree_.Check(backup)) {
+            RollBack();
+            return false;
+        }
+        if (!MoveFileExW(target.c_str(), backup.c_str(), 0)) {
             Log(L"can't replace " + target + L": " + ErrorText(GetLastError()));
             RollBack();
             return false;
         }
-        if (!Move(At(folder_, r.staging), target)) {
+        if (!Move(tree_, At(folder_, r.staging), target)) {
             RollBack();
             return false;
         }
@@ -335,7 +363,7 @@ bool StagedRepair::Commit()
         return false;
     }
     record_.done = true;
-    DeleteBackups(folder_, record_);
+    DeleteBackups(tree_, folder_, record_);
     journal_.Remove();
     open_ = false;
     Log(L"committed " + Num(record_.replacements.size()) + L" files, " + Num(moves) + L" of them replacing old ones, in " +
@@ -346,7 +374,7 @@ bool StagedRepair::Commit()
 bool StagedRepair::RollBack()
 {
     open_ = false;
-    const Undone undone = RollBackRecord(folder_, record_);
+    const Undone undone = RollBackRecord(tree_, folder_, record_);
     Log(L"repair rolled back: " + undone.Text());
     if (!undone.ok) {
         Log(L"the journal stays for the next start to finish the roll-back");
@@ -355,10 +383,15 @@ bool StagedRepair::RollBack()
     return journal_.Remove();
 }
 
-Recovery RecoverInterruptedRepair(const std::wstring& folder)
+Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
 {
+    const std::wstring folder = GameFolderPath(gameFolder);
+    LinkFreeTree tree(folder);
+    if (!tree.Open()) {
+        return Recovery::NothingToDo;  // no folder: no journal either
+    }
     RepairRecord record;
-    switch (ReadJournal(folder, record)) {
+    switch (ReadJournal(folder, tree.Identity(), record)) {
     case JournalState::None:
         return Recovery::NothingToDo;
     case JournalState::Unreadable:
@@ -369,19 +402,19 @@ Recovery RecoverInterruptedRepair(const std::wstring& folder)
     }
     const std::wstring journal = At(folder, kJournalName);
     if (record.done) {
-        DeleteBackups(folder, record);
-        DeleteFileW(journal.c_str());
+        DeleteBackups(tree, folder, record);
+        DeleteItself(journal);
         Log(L"an earlier repair of " + folder + L" was complete but for deleting " +
             Num(record.replacements.size()) + L" old files: finished");
         return Recovery::Completed;
     }
-    const Undone undone = RollBackRecord(folder, record);
+    const Undone undone = RollBackRecord(tree, folder, record);
     if (!undone.ok) {
         Log(L"an earlier repair of " + folder + L" was cut short; rolling it back failed in part (" + undone.Text() +
             L"); the journal stays");
         return Recovery::Failed;
     }
-    DeleteFileW(journal.c_str());
+    DeleteItself(journal);
     Log(L"an earlier repair of " + folder + L" was cut short and is rolled back: " + undone.Text());
     return Recovery::RolledBack;
 }

@@ -10,6 +10,7 @@
 // a crash.
 #pragma once
 
+#include "LinkFreeTree.h"
 #include "RepairJournal.h"
 #include "StagedFile.h"
 
@@ -19,26 +20,28 @@
 
 class StagedRepair {
 public:
-    explicit StagedRepair(const std::wstring& folder) : folder_(folder) {}
+    explicit StagedRepair(const std::wstring& folder) : folder_(GameFolderPath(folder)), tree_(folder_) {}
     // Rolls back whatever was not committed.
     ~StagedRepair();
 
     StagedRepair(const StagedRepair&) = delete;
     StagedRepair& operator=(const StagedRepair&) = delete;
 
-    // Starts the journal; false when there is one already, or it can't be written.
+    // Holds the game folder and starts the journal; false when there is one
+    // already, or it can't be written.
     bool Begin();
 
     // Creates every folder along `path`, parent first, at each "/", and turns
-    // the "/" into "\"; each folder at most once. Failures are left to the file
-    // creation that follows.
-    void CreateFoldersAlong(std::wstring& path);
-    // Creates the folder `path` itself (a folder entry).
-    void CreateFolder(const std::wstring& path);
+    // the "/" into "\"; each folder at most once. False (logged) when a link
+    // is in the way or the journal can't record a folder; other failures are
+    // left to the file creation that follows.
+    bool CreateFoldersAlong(std::wstring& path);
+    // Creates the folder `path` itself (a folder entry); false as above.
+    bool CreateFolder(const std::wstring& path);
 
     // Creates the file that receives `target`'s new bytes, and records it (a
     // later entry for the same target replaces an earlier one). False (logged)
-    // when it can't be made.
+    // when it can't be made, or `target` is or lies behind a link.
     bool Stage(const std::wstring& target, StagingFile& file);
 
     // Puts every staged file in place, or rolls back; false (logged) on failure.
@@ -59,6 +62,7 @@ private:
     std::wstring BackupName(const std::wstring& target);
 
     std::wstring folder_;
+    LinkFreeTree tree_;
     JournalWriter journal_;
     bool open_ = false;  // the journal exists and the repair is not over
     RepairRecord record_;

@@ -1,0 +1,66 @@
+// The game folder as the repair works in it, as administrator, where ordinary
+// users may often write: no path below it that the repair creates, writes,
+// moves, deletes or recovers may pass through a link (a junction, symbolic
+// link or mount point), which would take the repair anywhere on the machine.
+// The folder's own path may hold links (that is how games are moved between
+// drives); only what lies below it may not.
+//
+// Each folder below it that a path passes is checked once and then held open
+// without delete sharing until the repair ends, so that nobody can rename it
+// away and put a link under its name meanwhile. Right before each act the
+// path's own folder is checked again through its handle, and the path itself
+// is checked not to be a link.
+#pragma once
+
+#include "ScopedHandle.h"
+
+#include <map>
+#include <string>
+
+// The game folder's path as the repair uses it: "\\" separators, and no
+// separator at its end unless it is a drive's root ("D:\\").
+std::wstring GameFolderPath(const std::wstring& folder);
+
+class LinkFreeTree {
+public:
+    // `root` as GameFolderPath gives it.
+    explicit LinkFreeTree(const std::wstring& root) : root_(root) {}
+
+    LinkFreeTree(const LinkFreeTree&) = delete;
+    LinkFreeTree& operator=(const LinkFreeTree&) = delete;
+
+    // Holds the root folder itself; false (logged) when it can't be opened.
+    bool Open();
+
+    // The root folder's identity on this machine (its volume and file index),
+    // the same whatever path leads to it; empty before Open.
+    const std::wstring& Identity() const { return identity_; }
+
+    // True when `path` (the root followed by "\" and a relative path) and
+    // every folder between the root and it are no links; `path` itself need
+    // not exist. The folders on the way are held from now on. False logs the
+    // link it found, or a path that isn't below the root.
+    bool Check(const std::wstring& path);
+
+    // Creates the folder `path` where none is, checked like Check and then
+    // held; `created` says whether this call made it. False (logged) only
+    // when a link is in the way; other failures are left to what follows.
+    bool CreateFolder(const std::wstring& path, bool& created);
+
+    // Lets go of the folder `path`, which the caller is about to remove.
+    void Release(const std::wstring& path);
+
+    // The part of `path` below the root ("Cross\\a.txt"); empty when `path`
+    // isn't below it.
+    std::wstring Below(const std::wstring& path) const;
+
+private:
+    // Holds the existing folder `path` (relative key `key`); false for a link.
+    bool Hold(const std::wstring& path, const std::wstring& key);
+    bool Refuse(const std::wstring& link) const;
+
+    std::wstring root_;
+    std::wstring identity_;
+    ScopedHandle rootHandle_;
+    std::map<std::wstring, ScopedHandle> held_;  // relative path, A-Z upper-cased -> its folder
+};
