@@ -77,6 +77,7 @@ void RepairController::Unlock()
 
 void RepairController::EndRun(COLORREF color, const wchar_t* text, int32_t outcome)
 {
+    phase_ = Phase::Idle;
     LogOutcome(outcome, OutcomeName(outcome));
     SetStatus(color, text);
     ShowInfoDialog(ui_.host->hwnd, text);
@@ -141,6 +142,7 @@ void RepairController::OnRepairClicked()
     }
     Log(L"repair started for " + folder);
     StatusCode = Outcome::Started;
+    phase_ = Phase::Configuration;
     engine.StartConfigWorker(ui_.host->hwnd);
     Lock();
 }
@@ -172,6 +174,7 @@ void RepairController::OnConfigLoaded()
     for (;;) {
         if (engine.CheckProcesses(folder, process)) {
             StatusCode = Outcome::Started;
+            phase_ = Phase::Package;
             engine.StartPackageWorker(folder);
             return;  // the controls stay locked while the package worker runs
         }
@@ -186,8 +189,33 @@ void RepairController::OnConfigLoaded()
     }
 }
 
+bool RepairController::Expects(uint32_t code) const
+{
+    switch (code) {
+    case ConfigDownloadFailed:
+    case ConfigParseFailed:
+    case ConfigLoaded:
+        return phase_ == Phase::Configuration;
+    case DownloadProgress:
+    case PackageDownloadFailed:
+    case PackageDownloaded:
+    case ExtractionFailed:
+    case ExtractionSucceeded:
+    case ExtractionProgress:
+        return phase_ == Phase::Package;
+    default:
+        return false;
+    }
+}
+
 void RepairController::OnRepairEvent(uint32_t code, int32_t param)
 {
+    // Only what our own engine posted for the step under way is acted on: any
+    // program on the desktop can post this message.
+    if (!RepairEngine::Instance().TakeEvent(code, param) || !Expects(code)) {
+        Log(L"ignored a repair event (" + Num(code) + L") that the repair under way did not post");
+        return;
+    }
     switch (code) {
     case ConfigDownloadFailed:
         EndRun(kStatusRed, L"下载配置失败", Outcome::ConfigDownloadFailed);
@@ -196,6 +224,7 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
         EndRun(kStatusRed, L"解析配置失败", Outcome::ConfigInvalid);
         break;
     case ConfigLoaded:
+        phase_ = Phase::Idle;  // until the package worker starts
         OnConfigLoaded();
         break;
     case DownloadProgress:

@@ -58,6 +58,12 @@ private:
     void Unlock();
     void OnConfigLoaded();
     void OnDownloadProgress(int32_t param);
+    // Whether an event of the engine is one the controller waits for now.
+    bool Expects(uint32_t code) const;
+
+    // Which worker's events the controller waits for.
+    enum class Phase { Idle, Configuration, Package };
 
     const MainWindowParts& ui_;
+    Phase phase_ = Phase::Idle;
 };

@@ -36,6 +36,12 @@ ArchiveReader::~ArchiveReader()
 
 SRes ArchiveReader::Open()
 {
+    // The SDK reads the archive's start from where the file stands.
+    LONG high = 0;
+    if (SetFilePointer(fileStream_.file.handle, 0, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        return SZ_ERROR_READ;
+    }
     lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kSdkAllocator, kLookAheadBytes));
     if (lookStream_.buf == nullptr) {
         return SZ_ERROR_MEM;

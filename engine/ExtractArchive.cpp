@@ -80,15 +80,21 @@ bool RoomFor(const ArchiveReader& reader, const std::wstring& destination)
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
                    const ExtractProgressFn& progress)
 {
-    const DWORD start = GetTickCount();
     ScopedHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!archive.IsValid()) {
         Log(L"can't open " + archivePath + L": " + ErrorText(GetLastError()));
         return kExtractCannotOpen;
     }
+    return ExtractArchive(archive.Get(), archivePath, destination, progress);
+}
 
-    ArchiveReader reader(archive.Get(), archivePath);
+int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& gameFolder,
+                   const ExtractProgressFn& progress)
+{
+    const DWORD start = GetTickCount();
+    const std::wstring destination = GameFolderPath(gameFolder);
+    ArchiveReader reader(archive, archivePath);
     const SRes opened = reader.Open();
     if (opened != SZ_OK) {
         Log(archivePath + L": " + SdkResult(opened));
@@ -134,10 +140,10 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
             return kExtractOutputFailed;
         }
 
-        repair.CreateFoldersAlong(path);
-        if (isFolder) {
-            repair.CreateFolder(path);
-        } else {
+        if (!repair.CreateFoldersAlong(path) || (isFolder && !repair.CreateFolder(path))) {
+            return kExtractOutputFailed;
+        }
+        if (!isFolder) {
             // The bytes go to the staging file as they are decoded.
             StagingFile staging;
             if (!repair.Stage(path, staging)) {
@@ -153,15 +159,15 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
                 Log(L"entry " + name + L": " + SdkResult(res));
                 return res;
             }
-            if (!staging.Finish()) {
-                return kExtractOutputFailed;
-            }
             if (reader.HasAttributes(i)) {
                 // A new file has the archive attribute already: that common case costs no call.
                 const UInt32 attributes = WindowsPartOf(reader.Attributes(i));
                 if (attributes != FILE_ATTRIBUTE_ARCHIVE) {
-                    SetFileAttributesW(staging.Path().c_str(), attributes);
+                    staging.SetAttributes(attributes);  // through the handle; a failure is only logged
                 }
+            }
+            if (!staging.Finish()) {
+                return kExtractOutputFailed;
             }
         }
 

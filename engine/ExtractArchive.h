@@ -3,6 +3,8 @@
 
 #include "ProgressCallbacks.h"
 
+#include <windows.h>
+
 #include <string>
 
 // Results besides the LZMA SDK's own error codes.
@@ -15,4 +17,8 @@ constexpr int kExtractOutputFailed = 11; // output not written, an unsafe entry 
 // Each file is written beside its target and moved into place only when it is
 // complete, so a failure never leaves a half-written file where the old one was.
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
+                   const ExtractProgressFn& progress);
+// The same through the open `archive` (at `archivePath`, named in the log),
+// which stays the caller's: what was checked of it is what is unpacked.
+int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
                    const ExtractProgressFn& progress);

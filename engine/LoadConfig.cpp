@@ -1,18 +1,15 @@
 #include "RepairEngine.h"
 
+#include "IniText.h"
+#include "ScopedHandle.h"
+
 #include <cstdio>
 #include <cwchar>
 
 namespace {
 
-constexpr DWORD kValueChars = 4096;
-
-std::wstring ReadValue(const std::wstring& iniPath, const wchar_t* key, const wchar_t* fallback)
-{
-    wchar_t value[kValueChars] = {};
-    GetPrivateProfileStringW(L"General", key, fallback, value, kValueChars, iniPath.c_str());
-    return value;
-}
+// A value is read as into a buffer of 4096 characters, the last one its end.
+constexpr size_t kValueChars = 4095;
 
 // Base 10 like wcstol: blanks, a sign, digits up to the first other character;
 // no digits give 0 and values beyond 32 bits saturate (long is 32-bit on Windows).
@@ -40,25 +37,64 @@ uint64_t ParseConfigVersion(const std::wstring& text)
     return value;
 }
 
-bool RepairEngine::LoadConfig(const std::wstring& iniPath)
+bool ParseConfig(const std::string& bytes, RepairConfig& config)
 {
-    config.processNames.clear();
-    config.url = ReadValue(iniPath, L"url", L"");
-    config.tips = ReadValue(iniPath, L"tips", L"");
-    config.fileSize = ToInt32(ReadValue(iniPath, L"filesize", L"0"));
+    const IniText ini(bytes);
+    const auto value = [&ini](const wchar_t* key, const wchar_t* fallback) {
+        return ini.Value(L"General", key, fallback, kValueChars);
+    };
+    config = RepairConfig();
+    config.url = value(L"url", L"");
+    config.tips = value(L"tips", L"");
+    config.fileSize = ToInt32(value(L"filesize", L"0"));
     // Only checked by a program with a key built in.
-    config.version = ParseConfigVersion(ReadValue(iniPath, L"version", L""));
-    config.sha256 = ReadValue(iniPath, L"sha256", L"");
+    config.version = ParseConfigVersion(value(L"version", L""));
+    config.sha256 = value(L"sha256", L"");
 
-    const int32_t count = ToInt32(ReadValue(iniPath, L"processcount", L"0"));
+    const int32_t count = ToInt32(value(L"processcount", L"0"));
     for (int32_t i = 0; i < count; ++i) {
         wchar_t key[16];
         swprintf(key, 16, L"process_%d", static_cast<int>(i));
-        std::wstring name = ReadValue(iniPath, key, L"");
+        std::wstring name = value(key, L"");
         if (name.empty()) {
-            return false;  // a hole in the list: keep what was read so far
+            return false;  // a hole in the list
         }
         config.processNames.push_back(std::move(name));
     }
     return (!config.url.empty() && config.fileSize != 0) || !config.tips.empty();
+}
+
+bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes)
+{
+    bytes.clear();
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        return false;
+    }
+    char buffer[8192];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file.Get(), buffer, sizeof(buffer), &count, nullptr)) {
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        if (bytes.size() + count > limit) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return false;
+        }
+        bytes.append(buffer, count);
+    }
+}
+
+bool RepairEngine::LoadConfig(const std::wstring& iniPath)
+{
+    std::string bytes;
+    RepairConfig loaded;
+    // What is refused is never kept: nothing of it can be acted on later.
+    const bool accepted = ReadSmallFile(iniPath, kMaxConfigBytes, bytes) && ParseConfig(bytes, loaded);
+    config = accepted ? std::move(loaded) : RepairConfig();
+    return accepted;
 }

@@ -17,3 +17,17 @@ struct RepairConfig {
 
 // "version" as a number: decimal digits only, up to 18 of them; 0 otherwise.
 uint64_t ParseConfigVersion(const std::wstring& text);
+
+// A configuration file is a few hundred bytes; a server that sends more is not
+// sending one.
+constexpr uint64_t kMaxConfigBytes = 1024 * 1024;
+
+// Reads the configuration from the bytes of its INI file into `config`; false
+// when it offers neither a package (an address and a size other than 0) nor a
+// notice, or a listed process entry is missing. `config` then holds what was
+// read so far, for the log only.
+bool ParseConfig(const std::string& bytes, RepairConfig& config);
+
+// The whole of a small file, read once; false when it can't be read or is
+// longer than `limit`.
+bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes);

@@ -4,6 +4,7 @@
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
 #include "ExtractArchive.h"
+#include "FileLinks.h"
 
 #include <shlwapi.h>
 
@@ -20,10 +21,6 @@ constexpr DWORD kProgressIntervalMs = 30;
 
 // Pause between two tries of a closing event that the queue refused.
 constexpr DWORD kRepostPauseMs = 20;
-
-// A configuration file is a few hundred bytes; a server that sends more is not
-// sending one.
-constexpr uint64_t kMaxConfigBytes = 1024 * 1024;
 
 // Lets through at most one progress report per interval, the first at once.
 class ProgressThrottle {
@@ -43,6 +40,35 @@ private:
     bool started_ = false;
     DWORD last_ = 0;
 };
+
+// What was read of a configuration, in the log's words.
+void LogConfig(const RepairConfig& config, bool loaded)
+{
+    std::wstring programs;
+    for (const std::wstring& name : config.processNames) {
+        programs += (programs.empty() ? L"" : L", ") + name;
+    }
+    Log(L"configuration: url " + (config.url.empty() ? std::wstring(L"(none)") : config.url) + L", filesize " +
+        (config.fileSize < 0 ? L"-" + Num(0u - static_cast<uint32_t>(config.fileSize))
+                             : Num(static_cast<uint32_t>(config.fileSize))) +
+        L", notice " + (config.tips.empty() ? L"no" : L"yes") + L", programs: " +
+        (programs.empty() ? std::wstring(L"none") : programs) + L", version " +
+        (config.version == 0 ? std::wstring(L"none") : Num(config.version)) + L", sha256 " +
+        (config.sha256.empty() ? L"no" : L"yes") +
+        (loaded ? std::wstring() : std::wstring(L"; not usable: no package and no notice, or a missing process entry")));
+}
+
+// Tests widen the time between reading the configuration and acting on it, in
+// which another program could rewrite the file.
+void PauseAfterReadingConfig()
+{
+#ifdef VNK_TEST_SEAMS
+    wchar_t value[16] = {};
+    if (GetEnvironmentVariableW(L"VNK_TEST_CONFIG_PAUSE_MS", value, 16) > 0) {
+        Sleep(static_cast<DWORD>(wcstol(value, nullptr, 10)));
+    }
+#endif
+}
 
 }  // namespace
 
@@ -65,7 +91,25 @@ bool RepairEngine::PostEvent(uint32_t code, int32_t param)
     if (window == nullptr) {
         return false;
     }
-    return postMessage(window, WM_REPAIR_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(param)) != FALSE;
+    // Recorded before it is posted, so that the window finds it when it arrives.
+    CriticalSectionLocker locked(eventsLock);
+    postedEvents.emplace_back(code, param);
+    if (postMessage(window, WM_REPAIR_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(param)) == FALSE) {
+        postedEvents.pop_back();
+        return false;
+    }
+    return true;
+}
+
+bool RepairEngine::TakeEvent(uint32_t code, int32_t param)
+{
+    // One queue delivers posted messages in order: ours arrive as we posted them.
+    CriticalSectionLocker locked(eventsLock);
+    if (postedEvents.empty() || postedEvents.front() != std::make_pair(code, param)) {
+        return false;
+    }
+    postedEvents.pop_front();
+    return true;
 }
 
 bool RepairEngine::PostClosingEvent(uint32_t code)
@@ -91,6 +135,8 @@ std::wstring LocalConfigPath()
 
 void RepairEngine::RunConfigWorker()
 {
+    // Until this run accepts one, there is no configuration to act on.
+    config = RepairConfig();
     const std::wstring iniPath = LocalConfigPath();
     // The configuration is small: no progress, and every try starts over. A
     // closing window ends a wait between tries.
@@ -102,31 +148,29 @@ void RepairEngine::RunConfigWorker()
         PostClosingEvent(ConfigDownloadFailed);
         return;
     }
-    // With a key built in, nothing of a configuration is acted on unless it is
-    // signed with that key.
-    if (!packageKey.empty() && !VerifyConfigSignature(iniPath)) {
+    // Read once: the signature is checked over these bytes and the values are
+    // read from them, whatever happens to the file meanwhile.
+    std::string bytes;
+    if (!ReadSmallFile(iniPath, kMaxConfigBytes, bytes)) {
+        Log(L"can't read " + iniPath + L": " + ErrorText(GetLastError()));
         PostClosingEvent(ConfigParseFailed);
         return;
     }
-    const bool loaded = LoadConfig(iniPath) && (packageKey.empty() || AcceptSignedConfig());
-    LogConfig(loaded);
-    PostClosingEvent(loaded ? ConfigLoaded : ConfigParseFailed);
-}
-
-void RepairEngine::LogConfig(bool loaded) const
-{
-    std::wstring programs;
-    for (const std::wstring& name : config.processNames) {
-        programs += (programs.empty() ? L"" : L", ") + name;
+    PauseAfterReadingConfig();
+    // With a key built in, nothing of a configuration is acted on unless it is
+    // signed with that key.
+    if (!packageKey.empty() && !VerifyConfigSignature(bytes, iniPath)) {
+        PostClosingEvent(ConfigParseFailed);
+        return;
     }
-    Log(L"configuration: url " + (config.url.empty() ? std::wstring(L"(none)") : config.url) + L", filesize " +
-        (config.fileSize < 0 ? L"-" + Num(0u - static_cast<uint32_t>(config.fileSize))
-                             : Num(static_cast<uint32_t>(config.fileSize))) +
-        L", notice " + (config.tips.empty() ? L"no" : L"yes") + L", programs: " +
-        (programs.empty() ? std::wstring(L"none") : programs) + L", version " +
-        (config.version == 0 ? std::wstring(L"none") : Num(config.version)) + L", sha256 " +
-        (config.sha256.empty() ? L"no" : L"yes") +
-        (loaded ? std::wstring() : std::wstring(L"; not usable: no package and no notice, or a missing process entry")));
+    RepairConfig loaded;
+    const bool parsed = ParseConfig(bytes, loaded);
+    LogConfig(loaded, parsed);
+    const bool accepted = parsed && (packageKey.empty() || AcceptSignedConfig(loaded));
+    if (accepted) {
+        config = std::move(loaded);
+    }
+    PostClosingEvent(accepted ? ConfigLoaded : ConfigParseFailed);
 }
 
 void RepairEngine::RunPackageWorker()
@@ -171,31 +215,50 @@ void RepairEngine::RunPackageWorker()
     }
     PostClosingEvent(PackageDownloaded);
 
-    // Anyone on the way may have served the package: unless it is the one the
-    // signed configuration announces, nothing of it is unpacked, as for a
-    // damaged package.
-    if (!packageKey.empty() && !IsAnnouncedPackage(archivePath)) {
+    // Opened once, and nobody can change it while it is open: what is checked
+    // is what is unpacked. Anyone on the way may have served the package:
+    // unless it is the one the signed configuration announces, nothing of it
+    // is unpacked, as for a damaged package.
+    ScopedHandle package = OpenPackage(archivePath);
+    if (!package.IsValid() || (!packageKey.empty() && !IsAnnouncedPackage(package.Get(), archivePath))) {
         if (!CancelRequested()) {
             PostClosingEvent(ExtractionFailed);
         }
-        DeleteFileW(archivePath.c_str());
+        package.Close();
+        DeleteItself(archivePath);
         return;
     }
 
-    const int result = ExtractArchive(archivePath, installFolder, [this](int32_t entry, int32_t count) {
+    const int result = ExtractArchive(package.Get(), archivePath, installFolder, [this](int32_t entry, int32_t count) {
         if (CancelRequested()) {
             return false;
         }
         PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
         return true;
     });
+    package.Close();
     // A cancelled run leaves the archive; the extraction has rolled itself back.
     if (CancelRequested()) {
         Log(L"repair cancelled: the window closed");
         return;
     }
     PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);
-    DeleteFileW(archivePath.c_str());
+    DeleteItself(archivePath);
+}
+
+ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
+{
+    ScopedHandle package(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!package.IsValid()) {
+        Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
+        return package;
+    }
+    if (IsLink(path) || IsLinkedFile(package.Get())) {
+        Log(L"package refused: " + path + L" is a link, or has another name elsewhere");
+        package.Close();
+    }
+    return package;
 }
 
 bool RepairEngine::FreeWorkerSlot(DWORD waitMs)
@@ -218,6 +281,11 @@ bool RepairEngine::StartConfigWorker(HWND window)
     notifyWindow = window;
     if (!FreeWorkerSlot(0)) {
         return false;
+    }
+    {
+        // A new run: what an earlier one posted is no longer expected.
+        CriticalSectionLocker locked(eventsLock);
+        postedEvents.clear();
     }
     cancelRequested.store(false, std::memory_order_relaxed);
     return StartWorker(ConfigThreadProc);

@@ -2,15 +2,18 @@
 // game folder, the remote configuration and the single worker-thread slot.
 #pragma once
 
+#include "CriticalSection.h"
 #include "DownloadFile.h"
-#include "Signature.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
+#include "ScopedHandle.h"
+#include "Signature.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 
@@ -25,6 +28,11 @@ public:
 
     // Posts WM_REPAIR_EVENT to notifyWindow while that window exists.
     bool PostEvent(uint32_t code, int32_t param);
+    // True when (code, param) is the oldest event this engine posted that the
+    // window has not taken yet, which it takes now. Any other WM_REPAIR_EVENT
+    // was posted by some other program and must be ignored: on Windows XP any
+    // program on the desktop can post one.
+    bool TakeEvent(uint32_t code, int32_t param);
     // Posts an event that ends a step: a full message queue refuses posts, and
     // a lost closing event would leave the controls locked, so it is tried
     // again until it is posted or the window is gone.
@@ -49,7 +57,8 @@ public:
     bool FindInstallFolder(std::wstring& folder);
     bool IsInstallFolder(const std::wstring& folder);
 
-    // Parses the downloaded INI file into `config`.
+    // Reads the INI file once and parses its bytes into `config`; a file that
+    // is refused leaves `config` empty.
     bool LoadConfig(const std::wstring& iniPath);
 
     // True when no listed program runs from `folder`; otherwise `name` is the
@@ -86,6 +95,9 @@ private:
     PartialDownload partialPackage;
     // Shutdown stopped waiting for a worker that was still running.
     bool workerAbandoned = false;
+    // Events posted and not yet taken by the window, oldest first.
+    CriticalSection eventsLock;
+    std::deque<std::pair<uint32_t, int32_t>> postedEvents;
 
     RepairEngine() = default;
     ~RepairEngine() = default;
@@ -98,12 +110,13 @@ private:
     bool StartWorker(LPTHREAD_START_ROUTINE routine);
     // notifyWindow while the system still knows it; null otherwise.
     HWND LiveNotifyWindow() const;
-    void LogConfig(bool loaded) const;
-    // A program built with a key: the configuration's signature, then what a
-    // signed configuration must carry, and the package it announces.
-    bool VerifyConfigSignature(const std::wstring& iniPath);
-    bool AcceptSignedConfig();
-    bool IsAnnouncedPackage(const std::wstring& path) const;
+    // A program built with a key: the signature of the configuration's bytes,
+    // then what a signed configuration must carry, and the package it announces.
+    bool VerifyConfigSignature(const std::string& iniBytes, const std::wstring& iniPath);
+    bool AcceptSignedConfig(const RepairConfig& loaded) const;
+    bool IsAnnouncedPackage(HANDLE package, const std::wstring& path) const;
+    // The downloaded package, opened once for both its check and its unpacking.
+    ScopedHandle OpenPackage(const std::wstring& path) const;
     bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
 };
 

@@ -1,8 +1,10 @@
 #include "Signature.h"
 
+#include "Crypt32.h"
 #include "CryptHandles.h"
 #include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
+#include "Sha256.h"
 
 #include <algorithm>
 #include <string>
@@ -13,26 +15,26 @@ namespace {
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kReadChunk = 64 * 1024;
 
-bool ImportPublicKey(const CryptProvider& provider, const std::string& pem, CryptKey& key)
+bool ImportPublicKey(const Crypt32Api& crypt32, const CryptProvider& provider, const std::string& pem, CryptKey& key)
 {
     DWORD derSize = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+    if (!crypt32.CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
                               &derSize, nullptr, nullptr) ||
         derSize == 0) {
         return false;
     }
     std::vector<BYTE> der(derSize);
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+    if (!crypt32.CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
                               &derSize, nullptr, nullptr)) {
         return false;
     }
     LocalMemory<CERT_PUBLIC_KEY_INFO> info;
     DWORD infoSize = 0;
-    if (!CryptDecodeObjectEx(kEncoding, X509_PUBLIC_KEY_INFO, der.data(), derSize, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+    if (!crypt32.CryptDecodeObjectEx(kEncoding, X509_PUBLIC_KEY_INFO, der.data(), derSize, CRYPT_DECODE_ALLOC_FLAG, nullptr,
                              info.Receive(), &infoSize)) {
         return false;
     }
-    return CryptImportPublicKeyInfo(provider.Get(), kEncoding, info.Get(), key.Receive()) != FALSE;
+    return crypt32.CryptImportPublicKeyInfo(provider.Get(), kEncoding, info.Get(), key.Receive()) != FALSE;
 }
 
 // Plain base64 and nothing else: groups of four, "=" only as the padding at
@@ -60,48 +62,23 @@ bool IsStrictBase64(const std::wstring& text)
 // The signature's bytes in the order CryptoAPI reads them: least significant
 // first, the reverse of what openssl writes. Empty when it isn't base64 of a
 // signature of `size` bytes.
-std::vector<BYTE> DecodeSignature(const std::wstring& base64, DWORD size)
+std::vector<BYTE> DecodeSignature(const Crypt32Api& crypt32, const std::wstring& base64, DWORD size)
 {
     DWORD decoded = 0;
     if (!IsStrictBase64(base64) ||
-        !CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr,
+        !crypt32.CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr,
                               &decoded, nullptr, nullptr) ||
         decoded != size) {
         return {};
     }
     std::vector<BYTE> signature(decoded);
-    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
-                              signature.data(), &decoded, nullptr, nullptr) ||
+    if (!crypt32.CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
+                                      signature.data(), &decoded, nullptr, nullptr) ||
         decoded != size) {
         return {};
     }
     std::reverse(signature.begin(), signature.end());
     return signature;
-}
-
-// Feeds the whole file into `hash`, counting its bytes.
-bool HashFile(const std::wstring& path, const CryptHash& hash, uint64_t& size)
-{
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid()) {
-        return false;
-    }
-    size = 0;
-    std::vector<BYTE> buffer(kReadChunk);
-    for (;;) {
-        DWORD count = 0;
-        if (!ReadFile(file.Get(), buffer.data(), kReadChunk, &count, nullptr)) {
-            return false;
-        }
-        if (count == 0) {
-            return true;
-        }
-        if (!CryptHashData(hash.Get(), buffer.data(), count, 0)) {
-            return false;
-        }
-        size += count;
-    }
 }
 
 // The PEM blocks of `pems`, each from its BEGIN line to its END line.
@@ -123,28 +100,28 @@ std::vector<std::string> SplitPem(const std::string& pems)
 // Windows from XP SP3 on; its name differs between versions, so none is given.
 bool AcquireProvider(CryptProvider& provider) { return AcquireVerifyContext(provider, PROV_RSA_AES); }
 
-// One key's verdict on the file's signature.
-bool VerifyWithKey(const std::wstring& path, const std::wstring& signatureBase64, const std::string& pem,
-                   const std::wstring& which)
+// One key's verdict on the signature of `data`.
+bool VerifyWithKey(const Crypt32Api& crypt32, const std::string& data, const std::wstring& name,
+                   const std::wstring& signatureBase64, const std::string& pem, const std::wstring& which)
 {
     CryptProvider provider;
     CryptKey key;
     DWORD keyBits = 0;
     DWORD size = sizeof(keyBits);
-    if (!AcquireProvider(provider) || !ImportPublicKey(provider, pem, key) ||
+    if (!AcquireProvider(provider) || !ImportPublicKey(crypt32, provider, pem, key) ||
         !CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&keyBits), &size, 0)) {
         Log(L"signature: " + which + L" can't be used: " + ErrorText(GetLastError()));
         return false;
     }
-    const std::vector<BYTE> signature = DecodeSignature(signatureBase64, keyBits / 8);
+    const std::vector<BYTE> signature = DecodeSignature(crypt32, signatureBase64, keyBits / 8);
     if (signature.empty()) {
         Log(L"signature: not the base64 of a " + Num(keyBits / 8) + L"-byte signature for " + which);
         return false;
     }
     CryptHash hash;
-    uint64_t fileSize = 0;
-    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) || !HashFile(path, hash, fileSize)) {
-        Log(L"signature: can't read " + path + L": " + ErrorText(GetLastError()));
+    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) ||
+        !CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0)) {
+        Log(L"signature: can't take the digest of " + name + L": " + ErrorText(GetLastError()));
         return false;
     }
     if (!CryptVerifySignatureW(hash.Get(), signature.data(), static_cast<DWORD>(signature.size()), key.Get(),
@@ -152,16 +129,22 @@ bool VerifyWithKey(const std::wstring& path, const std::wstring& signatureBase64
         Log(L"signature: not made with " + which + L" (" + ErrorText(GetLastError()) + L")");
         return false;
     }
-    Log(L"signature of " + path + L": verified with " + which + L" (" + Num(keyBits) + L" bits)");
+    Log(L"signature of " + name + L": verified with " + which + L" (" + Num(keyBits) + L" bits)");
     return true;
 }
 
 }  // namespace
 
-bool VerifySignature(const std::wstring& path, const std::wstring& signatureBase64, const std::string& keysPem)
+bool VerifySignature(const std::string& data, const std::wstring& name, const std::wstring& signatureBase64,
+                     const std::string& keysPem)
 {
     if (signatureBase64.empty()) {
-        Log(L"signature of " + path + L": there is none");
+        Log(L"signature of " + name + L": there is none");
+        return false;
+    }
+    const Crypt32Api* const crypt32 = Crypt32();
+    if (crypt32 == nullptr) {
+        Log(L"signature: crypt32.dll can't be loaded from the system folder: " + ErrorText(GetLastError()));
         return false;
     }
     const std::vector<std::string> keys = SplitPem(keysPem);
@@ -170,30 +153,55 @@ bool VerifySignature(const std::wstring& path, const std::wstring& signatureBase
         return false;
     }
     for (size_t i = 0; i < keys.size(); ++i) {
-        if (VerifyWithKey(path, signatureBase64, keys[i], L"key " + Num(i + 1) + L" of " + Num(keys.size()))) {
+        if (VerifyWithKey(*crypt32, data, name, signatureBase64, keys[i],
+                          L"key " + Num(i + 1) + L" of " + Num(keys.size()))) {
             return true;
         }
     }
     return false;
 }
 
-bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size)
+bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size)
 {
-    CryptProvider provider;
-    CryptHash hash;
-    BYTE digest[32];
-    DWORD digestSize = sizeof(digest);
-    if (!AcquireProvider(provider) || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) ||
-        !HashFile(path, hash, size) || !CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) ||
-        digestSize != sizeof(digest)) {
-        Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
+    LONG high = 0;
+    if (SetFilePointer(file, 0, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
         return false;
     }
-    static const wchar_t kHex[] = L"0123456789abcdef";
-    sha256.clear();
-    for (BYTE b : digest) {
-        sha256 += kHex[b >> 4];
-        sha256 += kHex[b & 15];
+    Sha256 digest;
+    if (!digest.Start()) {
+        return false;
+    }
+    size = 0;
+    std::vector<BYTE> buffer(kReadChunk);
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file, buffer.data(), kReadChunk, &count, nullptr)) {
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        if (!digest.Add(buffer.data(), count)) {
+            return false;
+        }
+        size += count;
+    }
+    Sha256Digest value;
+    if (!digest.Finish(value)) {
+        return false;
+    }
+    const std::string hex = HexOf(value);
+    sha256.assign(hex.begin(), hex.end());
+    return true;
+}
+
+bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size)
+{
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid() || !FileDigest(file.Get(), sha256, size)) {
+        Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
+        return false;
     }
     return true;
 }

@@ -3,17 +3,22 @@
 // `openssl dgst -sha256 -sign` makes them, carried in base64; and digests.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
-// True when `signatureBase64` is a signature of the file at `path` by one of
-// the keys in `keysPem` (one or two PEM "PUBLIC KEY"s). False for a missing,
-// malformed or wrong signature, keys that can't be used, or a file that can't
-// be read.
-bool VerifySignature(const std::wstring& path, const std::wstring& signatureBase64, const std::string& keysPem);
+// True when `signatureBase64` is a signature of `data` (the bytes of the file
+// called `name` in the log) by one of the keys in `keysPem` (one or two PEM
+// "PUBLIC KEY"s). False for a missing, malformed or wrong signature, or keys
+// that can't be used. The caller checks the very bytes it then uses.
+bool VerifySignature(const std::string& data, const std::wstring& name, const std::wstring& signatureBase64,
+                     const std::string& keysPem);
 
-// The SHA-256 digest of the file at `path` as 64 lowercase hex digits, and its
-// size; the file is read once, in pieces. False when it can't be read.
+// The SHA-256 digest of a file as 64 lowercase hex digits, and its size; read
+// once, in pieces, from its first byte (the open `file` is left at its end).
+// False when it can't be read.
+bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size);
 bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size);
 
 // The public keys built into this program as the resource VNK_PACKAGE_KEY, or

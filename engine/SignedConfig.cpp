@@ -7,9 +7,9 @@
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
-#include "RegistryKey.h"
-#include "Signature.h"
+#include "ProtectedSettings.h"
 #include "ScopedHandle.h"
+#include "Signature.h"
 
 #include <cwchar>
 
@@ -17,10 +17,6 @@ namespace {
 
 // A signature file is a few hundred characters of base64.
 constexpr uint64_t kMaxSignatureBytes = 16 * 1024;
-
-// Where the highest configuration version accepted is kept, per user.
-const wchar_t kProgramKey[] = L"Software\\Lumora\\LumoraRepair";
-const wchar_t kVersionValue[] = L"ConfigVersion";
 
 // The text of a small file, without blanks and line ends at either end.
 std::wstring ReadSignatureText(const std::wstring& path)
@@ -51,16 +47,9 @@ bool IsSha256Text(const std::wstring& text)
     return true;
 }
 
-uint64_t AcceptedVersion()
-{
-    RegistryKey key(HKEY_CURRENT_USER, kProgramKey, false);
-    std::wstring text;
-    return key.QueryString(kVersionValue, text) ? ParseConfigVersion(text) : 0;
-}
-
 }  // namespace
 
-bool RepairEngine::VerifyConfigSignature(const std::wstring& iniPath)
+bool RepairEngine::VerifyConfigSignature(const std::string& iniBytes, const std::wstring& iniPath)
 {
     const std::wstring signaturePath = iniPath + L".sig";
     DownloadOptions options;
@@ -71,44 +60,43 @@ bool RepairEngine::VerifyConfigSignature(const std::wstring& iniPath)
         Log(L"configuration refused: its signature can't be had");
         return false;
     }
-    if (!VerifySignature(iniPath, ReadSignatureText(signaturePath), packageKey)) {
+    if (!VerifySignature(iniBytes, iniPath, ReadSignatureText(signaturePath), packageKey)) {
         Log(L"configuration refused: its signature is missing or wrong");
         return false;
     }
     return true;
 }
 
-bool RepairEngine::AcceptSignedConfig()
+bool RepairEngine::AcceptSignedConfig(const RepairConfig& loaded) const
 {
-    if (config.version == 0) {
+    if (loaded.version == 0) {
         Log(L"configuration refused: a signed configuration must carry a version");
         return false;
     }
-    if (!config.url.empty() && (!IsSha256Text(config.sha256) || config.fileSize <= 0)) {
+    if (!loaded.url.empty() && (!IsSha256Text(loaded.sha256) || loaded.fileSize <= 0)) {
         Log(L"configuration refused: a signed package needs its sha256 and its exact filesize");
         return false;
     }
     // An older configuration, however genuine, would put an older package back.
-    const uint64_t accepted = AcceptedVersion();
-    if (config.version < accepted) {
-        Log(L"configuration refused: version " + Num(config.version) + L" is older than version " + Num(accepted) +
+    // The highest one accepted is kept where only administrators can write it.
+    const uint64_t accepted = AcceptedConfigVersion();
+    if (loaded.version < accepted) {
+        Log(L"configuration refused: version " + Num(loaded.version) + L" is older than version " + Num(accepted) +
             L", accepted before");
         return false;
     }
-    if (config.version > accepted) {
-        RegistryKey key(HKEY_CURRENT_USER, kProgramKey, false);
-        if (!key.SetString(kVersionValue, Num(config.version))) {
-            Log(L"can't keep the configuration's version " + Num(config.version) + L" in the registry");
-        }
+    if (loaded.version > accepted) {
+        KeepAcceptedConfigVersion(loaded.version);
     }
     return true;
 }
 
-bool RepairEngine::IsAnnouncedPackage(const std::wstring& path) const
+bool RepairEngine::IsAnnouncedPackage(HANDLE package, const std::wstring& path) const
 {
     std::wstring sha256;
     uint64_t size = 0;
-    if (!FileDigest(path, sha256, size)) {
+    if (!FileDigest(package, sha256, size)) {
+        Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
         return false;
     }
     const uint64_t announced = static_cast<uint32_t>(config.fileSize);

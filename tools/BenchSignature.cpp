@@ -40,7 +40,7 @@ int wmain(int argc, wchar_t** argv)
     const std::string keys = ReadText(argv[4]);
     LARGE_INTEGER start, signed_, digested;
     QueryPerformanceCounter(&start);
-    const bool ok = VerifySignature(argv[2], std::wstring(signature.begin(), signature.end()), keys);
+    const bool ok = VerifySignature(ReadText(argv[2]), argv[2], std::wstring(signature.begin(), signature.end()), keys);
     QueryPerformanceCounter(&signed_);
     std::wstring sha256;
     uint64_t size = 0;

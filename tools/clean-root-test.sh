@@ -49,7 +49,7 @@ echo "clean-root: the repository's $(git -C "$here" ls-files | wc -l) tracked fi
 in_root() { chroot "$dir" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 bash -c "$1"; }
 if $build_only; then
   in_root 'cd /src && scripts/setup.sh && python3 scripts/check-packages.py && . scripts/build-env.sh &&
-           vnk_pick_port && vnk_configure_tests win64 && cmake --preset win32 >/dev/null &&
+           vnk_pick_port && vnk_configure_tests win64 && cmake --preset win32 -DVNK_UNSIGNED=ON >/dev/null &&
            cmake --build --preset win32 && cmake --build --preset win64 &&
            ls -l build/win32/LumoraRepair.exe build/win64/LumoraRepair.exe'
 else
