@@ -123,6 +123,18 @@ TEST_F(DiagnosticsLogTest, AtOneMegabyteTheLogRollsOverAndKeepsOneOlderFile)
     EXPECT_NE(ReadAll(path + L".1"), older) << "the older file was replaced";
 }
 
+// The temporary folder is the user's own: a log replaced there by another name
+// of a file elsewhere is replaced in turn, never written through.
+TEST_F(DiagnosticsLogTest, ALogThatIsAnotherNameOfAFileElsewhereIsNeverWrittenThrough)
+{
+    const std::wstring elsewhere = folder / L"system.ini";
+    ASSERT_TRUE(WriteAll(elsewhere, "the system's"));
+    ASSERT_TRUE(CreateHardLinkW(path.c_str(), elsewhere.c_str(), nullptr));
+    Log(L"a line");
+    EXPECT_EQ(ReadAll(elsewhere), "the system's");
+    EXPECT_EQ(MessageOf(Lines(ReadAll(path)).back()), "a line");
+}
+
 // A log that can't be written is left out: the repair ends as it would anyway.
 TEST_F(DiagnosticsLogTest, ALogThatCannotBeWrittenChangesNoOutcome)
 {

@@ -47,14 +47,16 @@ TEST_F(LoadConfigTest, ProcessCountMissingZeroOrNegativeReadsNoNames)
     }
 }
 
-TEST_F(LoadConfigTest, MissingProcessEntryFailsButKeepsWhatWasRead)
+// What is refused is not kept: nothing of it could be acted on later.
+TEST_F(LoadConfigTest, MissingProcessEntryFailsAndLeavesNothing)
 {
+    ASSERT_TRUE(Load("[General]\nurl=http://h/old.7z\nfilesize=5\n"));
     EXPECT_FALSE(Load("[General]\nurl=http://h/p.7z\ntips=t\nfilesize=10\nprocesscount=3\n"
                       "process_0=a.exe\nprocess_1=b.exe\n"));
-    EXPECT_EQ(config.processNames, (std::vector<std::wstring>{L"a.exe", L"b.exe"}));
-    EXPECT_EQ(config.url, L"http://h/p.7z");
-    EXPECT_EQ(config.tips, L"t");
-    EXPECT_EQ(config.fileSize, 10);
+    EXPECT_TRUE(config.processNames.empty());
+    EXPECT_EQ(config.url, L"");
+    EXPECT_EQ(config.tips, L"");
+    EXPECT_EQ(config.fileSize, 0);
 }
 
 TEST_F(LoadConfigTest, EmptyProcessEntryFails)

@@ -1,10 +1,13 @@
 // The engine's two workers end to end against the loopback server, reporting to
 // a real hidden window; the worker slot and the shutdown protocol.
 #include "EventWindow.h"
+#include "ProtectedSettings.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -155,6 +158,37 @@ TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadL
     EXPECT_EQ(window.events.size(), seen);
     EXPECT_FALSE(FileExists(folder / L"cross_new.zip"));
     EXPECT_FALSE(FileExists(folder / L"cross_new.zip.tmp"));
+}
+
+// Any program on the desktop can post WM_REPAIR_EVENT; the window acts only on
+// what this engine posted, each event once, in order.
+TEST_F(RepairEngineTest, OnlyTheEventsTheEnginePostedAreTaken)
+{
+    ServeFile(kConfigPath, "[General]\r\ntips=t\r\n");
+    ASSERT_EQ(RunConfigWorker(), std::vector<uint32_t>{ConfigLoaded});
+    EXPECT_FALSE(engine.TakeEvent(ConfigParseFailed, 0)) << "not what was posted";
+    EXPECT_FALSE(engine.TakeEvent(ConfigLoaded, 1)) << "not with that parameter";
+    EXPECT_TRUE(engine.TakeEvent(ConfigLoaded, 0));
+    EXPECT_FALSE(engine.TakeEvent(ConfigLoaded, 0)) << "each is taken once";
+}
+
+// The highest configuration version accepted (and the journal key) live where
+// only administrators and the system may read or write them.
+TEST_F(RepairEngineTest, TheAcceptedVersionIsKeptWhereOnlyAdministratorsCanWrite)
+{
+    ASSERT_TRUE(KeepAcceptedConfigVersion(AcceptedConfigVersion()));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Lumora\\LumoraRepair", 0, READ_CONTROL, &key),
+              ERROR_SUCCESS);
+    std::vector<BYTE> descriptor(4096);
+    DWORD size = static_cast<DWORD>(descriptor.size());
+    ASSERT_EQ(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size), ERROR_SUCCESS);
+    RegCloseKey(key);
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    EXPECT_EQ(std::wstring(text), L"D:P(A;OICI;KA;;;BA)(A;OICI;KA;;;SY)");
+    LocalFree(text);
 }
 
 TEST_F(RepairEngineTest, EventsAreDroppedOnceTheWindowIsGone)

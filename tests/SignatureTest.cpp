@@ -17,7 +17,7 @@ class SignatureTest : public ::testing::Test {
 protected:
     bool Verify(const std::wstring& file, const std::wstring& signature, const std::string& key)
     {
-        return VerifySignature(file, signature, key);
+        return VerifySignature(ReadAll(file), file, signature, key);
     }
     const std::wstring sample = KeyFile(L"sample.bin");
 };

@@ -1,6 +1,8 @@
 // The all-or-nothing repair: staging names, a commit cut short at any step and
-// rolled back by the next start, and a journal that can't be read.
+// rolled back by the next start, a journal that can't be read or was not
+// written for this folder, and paths that would pass a link.
 #include "GameFolderTest.h"
+#include "LinkFreeTree.h"
 #include "StagedRepair.h"
 
 namespace {
@@ -85,6 +87,71 @@ TEST_F(StagedRepairTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
     EXPECT_EQ(after.erase(L"Cross\\mine.txt"), 1u);
     EXPECT_EQ(after.size(), 10u) << "Cross, the package's 4 folders and 5 files only";
     EXPECT_EQ(after[L"Cross\\version.txt"], "26.12.7\n");
+}
+
+// A genuine journal copied into another game folder is no journal of that
+// folder: its MACs name the folder it was written in.
+TEST_F(StagedRepairTest, AJournalCopiedIntoAnotherFolderIsNotActedOn)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    WriteAll(game + L"\\Cross\\version.txt", "1.0");
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"1");
+    ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+    const std::wstring copy = scratch / L"Copy";
+    RunShellWhilePumping("cp -a '" + UnixPath(game) + "' '" + UnixPath(copy) + "'");
+    const auto copied = TreeOf(copy);
+    ASSERT_TRUE(FileExists(copy + L"\\LumoraRepair.journal"));
+    EXPECT_EQ(RecoverInterruptedRepair(copy), Recovery::Unreadable);
+    EXPECT_EQ(TreeOf(copy), copied);
+    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack) << "where it was written, it is recovered";
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\version.txt"), "1.0");
+}
+
+// Nothing below the game folder may be a link (a Unix symbolic link here,
+// which wine shows as a reparse point); the game folder's own path may.
+TEST_F(StagedRepairTest, APathBelowTheGameFolderMustPassNoLink)
+{
+    const std::wstring outside = scratch / L"Outside";
+    const std::wstring file = game + L"\\Cross\\a\\b\\file.txt";
+    const struct {
+        const char* what;
+        const wchar_t* link;  // relative to the game folder, or empty
+        std::wstring checked;
+        bool passes;
+    } cases[] = {
+        {"no link", L"", file, true},
+        {"a link at the top", L"Cross", file, false},
+        {"a link in the middle", L"Cross\\a", file, false},
+        {"a link at the end", L"Cross\\a\\b", game + L"\\Cross\\a\\b", false},
+        {"a path outside the game folder", L"", outside + L"\\file.txt", false},
+    };
+    const std::string unixGame = UnixPath(game);
+    const std::string unixOutside = UnixPath(outside);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // rm -rf removes links, never what they point to.
+        std::string commands = "rm -rf '" + unixGame + "' '" + unixOutside + "' && mkdir -p '" + unixGame +
+                               "/Cross/a/b' '" + unixOutside + "' && echo mine > '" + UnixPath(file) + "'";
+        if (*c.link != 0) {
+            const std::string linked = UnixPath(game + L"\\" + c.link);
+            commands += " && mv '" + linked + "' '" + unixOutside + "/moved' && ln -s '" + unixOutside + "/moved' '" +
+                        linked + "'";
+        }
+        RunShellWhilePumping(commands);
+        LinkFreeTree tree(game);
+        ASSERT_TRUE(tree.Open());
+        EXPECT_EQ(tree.Check(c.checked), c.passes);
+    }
+    // Reached through a link of its own, the game folder is what it points to.
+    const std::wstring through = scratch / L"Through";
+    RunShellWhilePumping("ln -s '" + unixGame + "' '" + UnixPath(through) + "'");
+    {
+        LinkFreeTree tree(through);
+        ASSERT_TRUE(tree.Open());
+        EXPECT_TRUE(tree.Check(through + L"\\Cross\\a\\b\\file.txt"));
+    }
+    RunShellWhilePumping("rm -rf '" + UnixPath(through) + "' '" + unixGame + "' '" + unixOutside + "'");
 }
 
 // A journal that can't be read is never guessed at: it stays, and so does the folder.

@@ -10,7 +10,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import base  # noqa: E402
 
-THEMES = ["test_repair_flow", "test_window", "test_downloads", "test_all_or_nothing", "test_signing", "test_log"]
+THEMES = ["test_repair_flow", "test_window", "test_downloads", "test_all_or_nothing", "test_signing", "test_security",
+          "test_log"]
 
 
 def main():

@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 import base
 from base import AppTest, CONFIG, PACKAGE, reports, serve, served, ui
@@ -59,7 +60,8 @@ class SigningTest(AppTest):
         self.assertEqual(os.listdir(self.in_game("Cross")), ["old.txt"])
 
     def forget_accepted_versions(self):
-        subprocess.run([ui.WINE, "reg", "delete", r"HKCU\Software\Lumora\LumoraRepair", "/f"], capture_output=True)
+        subprocess.run([ui.WINE, "reg", "delete", r"HKLM\Software\Lumora\LumoraRepair", "/v", "ConfigVersion", "/f"],
+                       capture_output=True)
 
     def test_a_configuration_signed_with_either_built_in_key_repairs(self):
         self.forget_accepted_versions()
@@ -91,8 +93,11 @@ class SigningTest(AppTest):
                 self.edit_served_config(lambda t: t + "tips=请从 http://evil.example 下载修复\r\n")), 4),
             "no signature": (lambda: self.publish(evil), 4),
             "signed by another key": (lambda: self.publish(evil, "--private-key", other_key), 4),
+            # The highest version accepted is kept where only administrators write:
+            # what the player's own programs can delete changes nothing.
             "an older version than one accepted": (lambda: (
                 self.publish(PACKAGE, "--version", "300", *signed), self.repair_with("LumoraRepairSigned.exe"),
+                subprocess.run([ui.WINE, "reg", "delete", r"HKCU\Software\Lumora", "/f"], capture_output=True),
                 self.setUp(), self.publish(evil, "--version", "299", *signed)), 4),
             "no version": (lambda: (
                 self.publish(evil, *signed),
@@ -118,6 +123,33 @@ class SigningTest(AppTest):
                 self.assertFalse([l for l in lines if "notice is shown" in l], "no notice was shown")
                 if what == "an older version than one accepted":
                     self.assertTrue([l for l in lines if "version 299 is older than version 300" in l])
+
+    def test_a_configuration_rewritten_after_it_was_read_is_never_used(self):
+        self.forget_accepted_versions()
+        self.publish(PACKAGE, "--private-key", base.SIGNING_KEY)
+        serve("packages/evil.7z", b"not the package")
+        local = os.path.join(os.path.dirname(ui.program_log()), "vnk_cross_repaire.ini")
+        self.app.kill()
+        self.app = ui.App(os.path.join(base.BUILD, "LumoraRepairSigned.exe"))
+        os.environ["VNK_TEST_CONFIG_PAUSE_MS"] = "3000"  # between reading the file and acting on it
+        try:
+            self.app.start()
+        finally:
+            del os.environ["VNK_TEST_CONFIG_PAUSE_MS"]
+        self.app.click(ui.REPAIR)
+        self.assertTrue(ui.wait_until(lambda: os.path.exists(local), 10))
+        time.sleep(1.0)
+        with open(local, "rb") as f:
+            text = f.read()[2:].decode("utf-16-le")
+        with open(local, "wb") as f:
+            f.write(b"\xff\xfe" + text.replace("packages/published.7z", "packages/evil.7z").encode("utf-16-le"))
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+        with open(self.in_game("Cross", "CrossApp.dll"), "rb") as f:
+            self.assertEqual(f.read(), PACKAGE["Cross/CrossApp.dll"])
+        with open(served("requests.log"), encoding="utf-8") as requests:
+            self.assertNotIn("/packages/evil.7z", requests.read())
 
     def test_a_program_without_a_key_repairs_an_unsigned_published_package(self):
         self.publish(PACKAGE)

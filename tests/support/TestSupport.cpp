@@ -227,6 +227,17 @@ void PumpMessages(DWORD ms)
     PumpUntil([] { return false; }, ms);
 }
 
+std::string UnixPath(const std::wstring& path)
+{
+    std::string unix = Narrow(path.substr(2));  // drop "Z:"
+    for (char& c : unix) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return unix;
+}
+
 void RunShellWhilePumping(const std::string& command, DWORD timeoutMs)
 {
     // Wine starts Linux programs too, but their process handles are not
@@ -235,12 +246,7 @@ void RunShellWhilePumping(const std::string& command, DWORD timeoutMs)
     CreateDirectoryW(VNK_TEST_TMP, nullptr);
     const std::wstring marker = std::wstring(VNK_TEST_TMP) + L"\\shell-" + std::to_wstring(GetCurrentProcessId()) +
                                 L"-" + std::to_wstring(++serial) + L".done";
-    std::string unixMarker = Narrow(marker.substr(2));  // drop "Z:"
-    for (char& c : unixMarker) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
+    const std::string unixMarker = UnixPath(marker);
     DeleteFileW(marker.c_str());
     std::wstring line = L"Z:\\bin\\sh -c \"" + Widen(command) + L"; touch '" + Widen(unixMarker) + L"'\"";
     STARTUPINFOW startup = {};

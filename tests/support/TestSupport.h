@@ -50,6 +50,9 @@ private:
     std::wstring path_;
 };
 
+// The Linux path of a path on wine's Z: drive, for shell commands.
+std::string UnixPath(const std::wstring& path);
+
 // Runs a Linux shell command (xdotool, for example) from inside wine while this
 // thread keeps dispatching its window messages; returns when it has ended.
 void RunShellWhilePumping(const std::string& command, DWORD timeoutMs = 20000);

@@ -1,6 +1,8 @@
 // Helper of the end-to-end tests: does to the program's main window what the
 // taskbar or a busy system would, and reports where its windows are.
 //   vnk_window syscommand CODE   posts WM_SYSCOMMAND CODE (hex) to the main window
+//   vnk_window post MESSAGE W L  posts MESSAGE with W and L (decimal), as any
+//                                other program on the desktop could
 //   vnk_window restore           restores the minimised window as the taskbar
 //                                does, also while a modal dialog disables it
 //   vnk_window freeze MS         suspends the window's thread for MS milliseconds
@@ -51,6 +53,12 @@ int main(int argc, char** argv)
     const DWORD threadId = GetWindowThreadProcessId(window, &processId);
     if (std::strcmp(argv[1], "syscommand") == 0 && argc == 3) {
         return PostMessageW(window, WM_SYSCOMMAND, std::strtoul(argv[2], nullptr, 16), 0) ? 0 : 1;
+    }
+    if (std::strcmp(argv[1], "post") == 0 && argc == 5) {
+        return PostMessageW(window, std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10),
+                            std::strtol(argv[4], nullptr, 10))
+                   ? 0
+                   : 1;
     }
     if (std::strcmp(argv[1], "restore") == 0) {
         return ShowWindowAsync(window, SW_RESTORE) ? 0 : 1;

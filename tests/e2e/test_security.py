@@ -1,0 +1,102 @@
+"""The program runs as administrator in a game folder that ordinary users can
+write. Whatever they put there - a journal, a link (a Unix symbolic link,
+which wine shows as a reparse point, plays the junction), a hard link - never
+makes it act outside that folder, or on anything it did not write itself."""
+import os
+import time
+
+import base
+from base import AppTest, PACKAGE, served, ui
+
+
+class SecurityTest(AppTest):
+    def outside(self, files):
+        """A folder beside the game folder, as the rest of the machine; its files."""
+        folder = self.game + "-outside"
+        ui.write_tree(files, folder)
+        return folder
+
+    def plant_journal(self, lines):
+        with open(self.in_game("LumoraRepair.journal"), "w", newline="") as f:
+            f.write("".join(line + "\r\n" for line in lines))
+
+    def test_a_journal_the_program_did_not_write_changes_nothing(self):
+        fake_mac = "\t" + "0" * 64
+        cases = {  # what -> the journal's lines
+            "a commit through a link": ["LumoraRepair journal 2" + fake_mac, "commit" + fake_mac,
+                                        "file\tmine\\x.part\tj\\hosts.txt\tmine\\payload.txt" + fake_mac],
+            "a done line through a link": ["LumoraRepair journal 1", "commit", "file\ta\tj\\hosts.txt\tj\\hosts.txt",
+                                           "done"],
+            "a commit without a link": ["LumoraRepair journal 1", "commit",
+                                        "file\tmine\\x.part\tCross\\old.txt\tmine\\payload.txt"],
+        }
+        for what, lines in cases.items():
+            with self.subTest(what):
+                self.setUp()
+                outside = self.outside({"hosts.txt": b"127.0.0.1 localhost\n"})
+                os.symlink(outside, self.in_game("j"))
+                ui.write_tree({"payload.txt": b"planted"}, self.in_game("mine"))
+                self.plant_journal(lines)
+                before, before_outside = ui.tree_of(self.game), ui.tree_of(outside)
+                log = ui.LogReader()
+                self.app.start()  # a journal is recovered as the program starts
+                self.repair_once()  # and the folder is held: 释放安装包失败
+                self.app.close()
+                self.assertEqual(ui.tree_of(outside), before_outside, "nothing outside changed")
+                self.assertEqual(ui.tree_of(self.game), before, "nothing inside changed")
+                self.assertEqual(self.new_reports(), [7])
+                self.assert_logged(log, [
+                    ("UI", r".*LumoraRepair.journal: the line at byte 0 was not written by this program for this "
+                           r"folder$"),
+                    ("UI", r"an earlier repair's journal in .* can't be read: it is left alone, and so is the "
+                           r"folder$"),
+                ])
+
+    def test_a_link_below_the_game_folder_refuses_the_repair(self):
+        # The package writes Cross/res/说明.txt: its folder is a link to a folder
+        # elsewhere, which holds a file of that name.
+        outside = self.outside({"说明.txt": b"not the game's", "other.txt": b"other"})
+        os.symlink(outside, self.in_game("Cross", "res"))
+        before, before_outside = ui.tree_of(self.game), ui.tree_of(outside)
+        log = ui.LogReader()
+        self.app.start()
+        self.repair_once()
+        self.app.close()
+        self.assertEqual(self.new_reports(), [7])
+        self.assertEqual(ui.tree_of(outside), before_outside, "the link's target is untouched")
+        self.assertEqual(ui.tree_of(self.game), before, "nothing changed in the game folder")
+        self.assert_logged(log, [("worker", r"refused: .*\\Cross\\res is a link \(a junction, symbolic link or mount "
+                                            r"point\) below the game folder$")])
+
+    def test_a_kept_partial_package_that_became_a_hard_link_is_never_written_through(self):
+        # Every answer ends after 15 % of the package: a repair keeps 60 % to resume.
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z?cut=%d&t=%d\r\nfilesize=%d\r\n"
+                       % (base.PORT, self.size * 15 // 100, time.time(), self.size))
+        self.app.start()
+        self.repair_once()
+        partial = self.in_game("cross_new.zip.tmp")
+        self.assertTrue(os.path.exists(partial), "a partial package is kept to resume")
+        # Replaced by another name of a file elsewhere, holding what a resume would append to.
+        with open(partial, "rb") as f:
+            outside = self.outside({"system.dll": f.read()})
+        os.remove(partial)
+        os.link(os.path.join(outside, "system.dll"), partial)
+        before_outside = ui.tree_of(outside)
+        log = ui.LogReader()
+        self.repair_once()  # starts over from byte 0, so it fails again at 60 %
+        self.app.close()
+        self.assertEqual(ui.tree_of(outside), before_outside, "nothing was appended to the file elsewhere")
+        self.assertEqual(os.stat(os.path.join(outside, "system.dll")).st_nlink, 1, "its other name is gone")
+        self.assertEqual(self.new_reports(), [6])
+        self.assert_logged(log, [("worker", r".*cross_new.zip.tmp was not the file kept from before \(a link, or a "
+                                            r"file with another name\): from byte 0$")])
+
+    def test_a_repair_event_posted_by_another_program_is_ignored(self):
+        log = ui.LogReader()
+        self.app.start()
+        # ConfigLoaded, as if a configuration had been accepted: it would start a download.
+        self.assertEqual(ui.window_tool("post", 0x0400 + 1, 103, 0), 0)
+        self.assertFalse(self.app.wait_for_dialog(3), "no dialog: nothing was started")
+        self.app.close()
+        self.assertEqual(self.new_reports(), [], "nothing happened to report")
+        self.assert_logged(log, [("UI", r"ignored a repair event \(103\) that the repair under way did not post$")])
