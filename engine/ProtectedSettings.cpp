@@ -15,10 +15,36 @@ const wchar_t kJournalKeyValue[] = L"JournalKey";
 const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;KA;;;BA)(A;OICI;KA;;;SY)";
 constexpr size_t kJournalKeyBytes = 32;
 
+// Whether this process has an administrator's rights: on Windows XP a limited
+// user can start the program, which asks for them only from Vista on.
+bool RunningAsAdministrator()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators)) {
+        return false;
+    }
+    BOOL member = FALSE;
+    const bool known = CheckTokenMembership(nullptr, administrators, &member) != FALSE;
+    FreeSid(administrators);
+    return known && member;
+}
+
+// Where the values live: the machine's key, made administrators-only, when we
+// run as administrator; otherwise the user's own, which nobody with fewer
+// rights than this process can change (and a limited user's program can't be
+// turned against the machine anyway).
+HKEY Root()
+{
+    static const bool administrator = RunningAsAdministrator();
+    return administrator ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
 // The key, open for writing, with its access list made ours.
 bool OpenProtected(RegistryKey& key)
 {
-    if (!key.SetSecurity(kAdministratorsOnly)) {
+    if (Root() == HKEY_LOCAL_MACHINE && !key.SetSecurity(kAdministratorsOnly)) {
         Log(L"can't keep HKEY_LOCAL_MACHINE\\" + std::wstring(kProgramKey) + L" to administrators: " +
             ErrorText(GetLastError()));
         return false;
@@ -30,14 +56,14 @@ bool OpenProtected(RegistryKey& key)
 
 uint64_t AcceptedConfigVersion()
 {
-    RegistryKey key(HKEY_LOCAL_MACHINE, kProgramKey, true);
+    RegistryKey key(Root(), kProgramKey, true);
     std::wstring text;
     return key.QueryString(kVersionValue, text) ? ParseConfigVersion(text) : 0;
 }
 
 bool KeepAcceptedConfigVersion(uint64_t version)
 {
-    RegistryKey key(HKEY_LOCAL_MACHINE, kProgramKey, false);
+    RegistryKey key(Root(), kProgramKey, false);
     if (!OpenProtected(key) || !key.SetString(kVersionValue, Num(version))) {
         Log(L"can't keep the configuration's version " + Num(version) + L" in the registry: " +
             ErrorText(GetLastError()));
@@ -48,7 +74,7 @@ bool KeepAcceptedConfigVersion(uint64_t version)
 
 bool JournalKey(std::string& secret)
 {
-    RegistryKey key(HKEY_LOCAL_MACHINE, kProgramKey, false);
+    RegistryKey key(Root(), kProgramKey, false);
     if (!OpenProtected(key)) {
         return false;
     }

@@ -1,7 +1,9 @@
 // What the program keeps on the machine that ordinary users must neither read
 // nor change: HKEY_LOCAL_MACHINE\Software\Lumora\LumoraRepair, whose access
 // list the program sets to Administrators and SYSTEM only each time it writes.
-// (A 32-bit program on 64-bit Windows sees it under WOW6432Node.)
+// (A 32-bit program on 64-bit Windows sees it under WOW6432Node.) A program
+// that runs without an administrator's rights (a limited user on Windows XP)
+// keeps them under HKEY_CURRENT_USER instead.
 #pragma once
 
 #include <cstdint>
