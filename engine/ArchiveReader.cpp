@@ -69,7 +69,7 @@ SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
     }
     if (stream_ == nullptr) {
         stream_.reset(new BlockStream());
-        RINOK(stream_->Start(path_, &db_))
+        RINOK(stream_->Start(fileStream_.file.handle, path_, &db_))
     }
     if (streamFolder_ != folder) {
         RINOK(EndStream())

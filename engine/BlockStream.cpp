@@ -48,6 +48,13 @@ bool ReadFolder(const CSzArEx& db, UInt32 folder, CSzFolder& f)
     return SzGetNextFolderItem(&f, &sd) == SZ_OK;
 }
 
+// A coder's properties: its PropsOffset counts from the start of its own
+// block's coder data, not from the archive's first.
+const Byte* PropertiesOf(const CSzArEx& db, UInt32 folder, const CSzCoderInfo& coder)
+{
+    return db.db.CodersData + db.db.FoCodersOffsets[folder] + coder.PropsOffset;
+}
+
 // The dictionary a streamed block needs, from its coder's properties; 0 for
 // properties that aren't right. The decoder never looks back further than
 // the block is long, so a smaller block needs no more than its own size.
@@ -58,7 +65,7 @@ UInt64 DictionaryFor(const CSzArEx& db, UInt32 folder)
         return 0;
     }
     const CSzCoderInfo& main = f.Coders[0];
-    const Byte* props = db.db.CodersData + main.PropsOffset;
+    const Byte* props = PropertiesOf(db, folder, main);
     UInt64 dictionary = 0;
     if (main.MethodID == kMethodLzma2) {
         if (main.PropsSize != 1 || props[0] > 40) {
@@ -111,12 +118,20 @@ SRes BlockStream::CheckDictionaries(const CSzArEx& db)
     return SZ_OK;
 }
 
-SRes BlockStream::Start(const std::wstring& archivePath, const CSzArEx* db)
+SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db)
 {
     db_ = db;
+    // A handle of its own, for a file position of its own; checked to be the
+    // very file the caller holds open (which nobody can change or replace
+    // meanwhile), not another that took its name.
     archive_ = ScopedHandle(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!archive_.IsValid()) {
+    BY_HANDLE_FILE_INFORMATION held, opened;
+    if (!archive_.IsValid() || !GetFileInformationByHandle(archive, &held) ||
+        !GetFileInformationByHandle(archive_.Get(), &opened) ||
+        held.dwVolumeSerialNumber != opened.dwVolumeSerialNumber || held.nFileIndexHigh != opened.nFileIndexHigh ||
+        held.nFileIndexLow != opened.nFileIndexLow) {
+        Log(archivePath + L" can't be opened again as the same file for decoding");
         return SZ_ERROR_READ;
     }
     input_.resize(kInputBytes);
@@ -201,7 +216,7 @@ SRes BlockStream::BeginBlock(UInt32 folder)
     const CSzCoderInfo& main = f.Coders[0];
     lzma2_ = main.MethodID == kMethodLzma2;
     x86_ = f.NumCoders == 2;
-    const Byte* props = ar.CodersData + main.PropsOffset;
+    const Byte* props = PropertiesOf(*db_, folder, main);
     // The main coder's own output; the filter's is the same size.
     outLeft_ = ar.CoderUnpackSizes[ar.FoToCoderUnpackSizes[folder]];
     if (x86_ && outLeft_ != SzAr_GetFolderUnpackSize(&ar, folder)) {

@@ -35,8 +35,8 @@ public:
     static SRes CheckDictionaries(const CSzArEx& db);
 
     // Starts decoding, in order, every block of `db` that can be streamed, of
-    // the archive at `archivePath`. `db` must outlive the stream.
-    SRes Start(const std::wstring& archivePath, const CSzArEx* db);
+    // the open `archive` at `archivePath`. `db` must outlive the stream.
+    SRes Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db);
 
     // The next decoded bytes of block `folder`, at most `most`, valid until
     // the next call; blocks must be read in order. SZ_OK with `size` 0 once

@@ -177,6 +177,11 @@ bool StagedRepair::CreateFolder(const std::wstring& path)
     if (!tree_.CreateFolder(path, created)) {
         return false;
     }
+    const DWORD attributes = created ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        Log(L"refused: a file stands where the package has the folder " + path);
+        return false;
+    }
     if (created) {
         record_.folders.push_back(Relative(path));
         // A folder the journal doesn't know could not be removed again by a roll-back.
@@ -249,6 +254,12 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
 bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
 {
     if (!tree_.Check(target)) {
+        return false;
+    }
+    // A folder is never moved aside as a file's backup: its contents are the player's.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        Log(L"refused: a folder stands where the package has the file " + target);
         return false;
     }
     const std::wstring key = UpperAscii(target);

@@ -19,7 +19,7 @@ const std::string kChinese = [] {
 TEST_F(ExtractArchiveTest, EveryMethodAndFilterUnpacksTheSameFiles)
 {
     for (const wchar_t* name : {L"lzma.7z", L"lzma2.7z", L"bcj.7z", L"bcj2.7z", L"arm64.7z", L"arm.7z",
-                                L"delta.7z", L"solid.7z", L"nonsolid.7z", L"copy.7z"}) {
+                                L"delta.7z", L"solid.7z", L"nonsolid.7z", L"copy.7z", L"ppmd.7z"}) {
         SCOPED_TRACE(Narrow(name));
         DeleteTree(game);
         CreateDirectoryW(game.c_str(), nullptr);
@@ -84,8 +84,7 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
         int result;
     } cases[] = {
         {L"not-an-archive.7z", 17},     // SZ_ERROR_NO_ARCHIVE
-        {L"ppmd.7z", 4},                // SZ_ERROR_UNSUPPORTED: not compiled in
-        {L"encrypted.7z", 4},           // no AES in the decoder
+        {L"encrypted.7z", 4},           // SZ_ERROR_UNSUPPORTED: no AES in the decoder
         {L"encrypted-header.7z", 4},
         {L"no-such-archive.7z", kExtractCannotOpen},
     };
@@ -95,6 +94,59 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
     }
     EXPECT_NE(Extract(L"truncated.7z"), kExtractOk);
     EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
+}
+
+// Each block is decoded with its own coder's properties: a later block that
+// needs a larger dictionary, or other lc/lp/pb, than the first unpacks; one
+// whose properties the format forbids is refused, with nothing written.
+TEST_F(ExtractArchiveTest, EveryBlockIsDecodedWithItsOwnProperties)
+{
+    const struct {
+        const wchar_t* name;
+        int result;
+    } cases[] = {
+        {L"two-dictionaries.7z", kExtractOk},
+        {L"two-lclppb.7z", kExtractOk},
+        {L"bad-lzma2-property.7z", 4},  // SZ_ERROR_UNSUPPORTED
+        {L"bad-lzma-properties.7z", 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.name));
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        EXPECT_EQ(Extract(c.name), c.result);
+        if (c.result == kExtractOk) {
+            EXPECT_EQ(ReadAll(game + L"\\Cross\\big.dll").size(), 512u << 10);  // its CRC checked as written
+        } else {
+            EXPECT_TRUE(NamesIn(game).empty());
+        }
+    }
+}
+
+// A folder where the package has a file, or a file where it has a folder, is
+// the player's: the repair is refused and the folder stays byte for byte.
+TEST_F(ExtractArchiveTest, AFolderInAFilesPlaceOrAFileInAFoldersPlaceRefusesTheRepair)
+{
+    const struct {
+        const char* what;
+        const wchar_t* folder;  // made, with a file of the player's in it
+        const wchar_t* file;    // written
+    } cases[] = {
+        {"a folder where the package has a file", L"Cross\\b.bin", L"Cross\\b.bin\\mine.txt"},
+        {"a file where the package has a folder of files", L"Cross", L"Cross\\sub"},
+        {"a file where the package has an empty folder", L"Cross", L"Cross\\logs"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+        CreateDirectoryW((game + L"\\" + c.folder).c_str(), nullptr);
+        ASSERT_TRUE(WriteAll(game + L"\\" + c.file, "the player's"));
+        const auto before = TreeOf(game);
+        EXPECT_EQ(Extract(L"lzma2.7z"), kExtractOutputFailed);
+        EXPECT_EQ(TreeOf(game), before);
+    }
 }
 
 // A dictionary beyond what the program can hold is refused before anything

@@ -6,6 +6,7 @@ names of the same length with an uncompressed header and rewriting them there
 (with the header's CRCs recomputed).
 """
 import os
+import random
 import shutil
 import stat
 import struct
@@ -128,6 +129,24 @@ def inflate_unpack_size(path, old, new):
     open(path, "wb").write(data)
 
 
+def two_blocks(archive, root, first, second, switches):
+    """An archive of two blocks, the second appended by a second run of 7-Zip with other coder properties."""
+    path = seven_zip(archive, root, switches[0], "-mhc=off", entries=[first])
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", path, switches[1], "-mhc=off", second], cwd=root, check=True)
+    return path
+
+
+def damage_second_coder(path, coder, damaged):
+    """Gives the second block's coder, found by the bytes `coder` (flags, id, properties' size), the
+    properties `damaged` instead of its own: an archive of plain header whose later block 7-Zip refuses."""
+    data = bytearray(open(path, "rb").read())
+    first = data.index(coder)
+    at = data.index(coder, first + 1) + len(coder)
+    data[at:at + len(damaged)] = damaged
+    open(path, "wb").write(data)
+    fix_header_crcs(path)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     shutil.rmtree(WORK, ignore_errors=True)
@@ -167,6 +186,20 @@ def main():
         "encrypted-header.7z": ["-m0=LZMA2", "-psecret", "-mhe=on"],
     }.items():
         seven_zip(name, root, *switches)
+
+    # Blocks with coder properties of their own: a later block needs a larger
+    # dictionary (its repeats lie 256 KB apart; 7-Zip writes a small dictionary
+    # for a small block), or other lc/lp/pb, than the first.
+    far = random.Random(13).randbytes(256 << 10)
+    root = tree("blocks", {"Cross/small.txt": text(3000, 13), "Cross/big.dll": far + far})
+    two_blocks("two-dictionaries.7z", root, "Cross/small.txt", "Cross/big.dll", ["-m0=LZMA2:d=64k", "-m0=LZMA2:d=8m"])
+    two_blocks("two-lclppb.7z", root, "Cross/small.txt", "Cross/big.dll", ["-m0=LZMA:lc=0:lp=2", "-m0=LZMA"])
+    # The same, where the later block's properties are impossible: an LZMA2
+    # dictionary byte past 40, lc/lp/pb past 8/4/4.
+    shutil.copy(os.path.join(OUT, "two-dictionaries.7z"), os.path.join(OUT, "bad-lzma2-property.7z"))
+    damage_second_coder(os.path.join(OUT, "bad-lzma2-property.7z"), b"\x21\x21\x01", b"\x29")
+    shutil.copy(os.path.join(OUT, "two-lclppb.7z"), os.path.join(OUT, "bad-lzma-properties.7z"))
+    damage_second_coder(os.path.join(OUT, "bad-lzma-properties.7z"), b"\x23\x03\x01\x01\x05", b"\xe1")
 
     # Stored attributes: read-only and hidden files, as a Unix-side 7-Zip records them.
     root = tree("attrib", {"Cross/readonly.txt": b"read only\n", "Cross/normal.txt": b"normal\n"})
@@ -236,6 +269,9 @@ def main():
         "fuzz-ppmd.7z": ["-m0=PPMd", "-mhc=off"],
     }.items():
         seven_zip(name, root, *switches)
+    near = random.Random(14).randbytes(80 << 10)
+    write(os.path.join(root, "Cross/far.bin"), near + near)
+    two_blocks("fuzz-two-dictionaries.7z", root, "Cross/a.txt", "Cross/far.bin", ["-m0=LZMA2:d=64k", "-m0=LZMA2:d=1m"])
 
     # Hostile names: a harmless first entry, then the rewritten one, each with
     # its header stored plain and encoded.
