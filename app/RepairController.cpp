@@ -150,8 +150,9 @@ void RepairController::OnRepairClicked()
 void RepairController::OnDownloadProgress(int32_t param)
 {
     const uint32_t received = UnpackDownloadProgress(param);
-    const uint32_t size = static_cast<uint32_t>(RepairEngine::Instance().Config().fileSize);
-    const uint32_t percent = size == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / size);
+    // Of the package, or of what a repair of the damaged files only fetches.
+    const uint64_t total = RepairEngine::Instance().ProgressTotal();
+    const uint32_t percent = total == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / total);
     wchar_t text[kStatusChars];
     swprintf(text, kStatusChars, L"正在下载 %d%%", static_cast<int>(percent));
     SetStatus(kStatusCyan, text);
@@ -196,6 +197,7 @@ bool RepairController::Expects(uint32_t code) const
     case ConfigParseFailed:
     case ConfigLoaded:
         return phase_ == Phase::Configuration;
+    case ScanProgress:
     case DownloadProgress:
     case PackageDownloadFailed:
     case PackageDownloaded:
@@ -242,18 +244,25 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
     case ExtractionSucceeded:
         EndRun(kStatusYellow, L"修复完成", Outcome::Repaired);
         break;
-    case ExtractionProgress: {
-        int32_t entry = 0;
-        int32_t count = 0;
-        UnpackExtractionProgress(param, entry, count);
-        wchar_t text[kStatusChars];
-        swprintf(text, kStatusChars, L"正在释放文件(%d/%d)...", static_cast<int>(entry), static_cast<int>(count));
-        SetStatus(kStatusCyan, text);
+    case ExtractionProgress:
+        ShowCount(L"正在释放文件(%d/%d)...", param);
         break;
-    }
+    case ScanProgress:
+        ShowCount(L"正在检查文件(%d/%d)...", param);
+        break;
     default:
         break;
     }
+}
+
+void RepairController::ShowCount(const wchar_t* format, int32_t param)
+{
+    int32_t done = 0;
+    int32_t count = 0;
+    UnpackExtractionProgress(param, done, count);
+    wchar_t text[kStatusChars];
+    swprintf(text, kStatusChars, format, static_cast<int>(done), static_cast<int>(count));
+    SetStatus(kStatusCyan, text);
 }
 
 HWND RepairController::LiveWindow() const

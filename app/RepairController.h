@@ -58,6 +58,8 @@ private:
     void Unlock();
     void OnConfigLoaded();
     void OnDownloadProgress(int32_t param);
+    // A cyan status of two counts, "(done/count)", as the engine packed them.
+    void ShowCount(const wchar_t* format, int32_t param);
     // Whether an event of the engine is one the controller waits for now.
     bool Expects(uint32_t code) const;
 

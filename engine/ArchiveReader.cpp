@@ -53,6 +53,28 @@ SRes ArchiveReader::Open()
     return BlockStream::CheckDictionaries(db_);
 }
 
+void ArchiveReader::DecodeOnlyBlocksOf(const std::vector<bool>& wanted)
+{
+    wantedBlocks_.assign(db_.db.NumFolders, false);
+    for (UInt32 i = 0; i < db_.NumFiles && i < wanted.size(); ++i) {
+        const UInt32 folder = db_.FileToFolder[i];
+        if (wanted[i] && folder != static_cast<UInt32>(-1)) {
+            wantedBlocks_[folder] = true;
+        }
+    }
+}
+
+SRes ArchiveReader::SkipFile(UInt32 i)
+{
+    const UInt32 folder = db_.FileToFolder[i];
+    // A block decoded whole serves any entry directly; a streamed one must be read in order.
+    if (folder == static_cast<UInt32>(-1) || !BlockStream::CanStream(db_, folder) ||
+        (!wantedBlocks_.empty() && !wantedBlocks_[folder])) {
+        return SZ_OK;
+    }
+    return ReadFile(i, [](const Byte*, size_t) { return true; });
+}
+
 SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
 {
     const UInt32 folder = db_.FileToFolder[i];
@@ -69,7 +91,7 @@ SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
     }
     if (stream_ == nullptr) {
         stream_.reset(new BlockStream());
-        RINOK(stream_->Start(fileStream_.file.handle, path_, &db_))
+        RINOK(stream_->Start(fileStream_.file.handle, path_, &db_, wantedBlocks_))
     }
     if (streamFolder_ != folder) {
         RINOK(EndStream())

@@ -15,6 +15,7 @@ extern "C" {
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ArchiveReader {
 public:
@@ -38,10 +39,18 @@ public:
     bool HasAttributes(UInt32 i) const { return SzBitWithVals_Check(&db_.Attribs, i); }
     UInt32 Attributes(UInt32 i) const { return db_.Attribs.Vals[i]; }
 
+    // Only the blocks that hold entries marked in `wanted` (one flag an entry)
+    // are decoded from now on; call before the first ReadFile.
+    void DecodeOnlyBlocksOf(const std::vector<bool>& wanted);
+
     // Gives the bytes of file entry i to `sink` and checks their CRC. Entries
     // must come in archive order. SZ_ERROR_WRITE when the sink stopped; the
     // SDK's codes for damaged or unsupported data.
     SRes ReadFile(UInt32 i, const Sink& sink);
+
+    // Passes over file entry i: where its block is decoded for other entries,
+    // its bytes are decoded (and checked) and let go.
+    SRes SkipFile(UInt32 i);
 
     // After the last entry: the last streamed block must end, whole and right.
     SRes Finish() { return EndStream(); }
@@ -58,5 +67,6 @@ private:
     Byte* outBuffer_ = nullptr;
     size_t outBufferSize_ = 0;
     std::unique_ptr<BlockStream> stream_;
+    std::vector<bool> wantedBlocks_;  // empty: every block
     UInt32 streamFolder_ = static_cast<UInt32>(-1);  // the streamed block being read
 };

@@ -118,14 +118,17 @@ SRes BlockStream::CheckDictionaries(const CSzArEx& db)
     return SZ_OK;
 }
 
-SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db)
+SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db,
+                        const std::vector<bool>& wanted)
 {
     db_ = db;
+    wanted_ = wanted;
     // A handle of its own, for a file position of its own; checked to be the
-    // very file the caller holds open (which nobody can change or replace
-    // meanwhile), not another that took its name.
-    archive_ = ScopedHandle(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // very file the caller holds open (which nobody else can change or replace
+    // meanwhile: write sharing is for the caller's own handle, which may have
+    // written it), not another that took its name.
+    archive_ = ScopedHandle(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     BY_HANDLE_FILE_INFORMATION held, opened;
     if (!archive_.IsValid() || !GetFileInformationByHandle(archive, &held) ||
         !GetFileInformationByHandle(archive_.Get(), &opened) ||
@@ -182,7 +185,7 @@ BlockStream::Buffer* BlockStream::NextFree()
 void BlockStream::DecodeAll()
 {
     for (UInt32 folder = 0; folder < db_->db.NumFolders; ++folder) {
-        if (!CanStream(*db_, folder)) {
+        if (!CanStream(*db_, folder) || (!wanted_.empty() && !wanted_[folder])) {
             continue;
         }
         SRes res = BeginBlock(folder);

@@ -34,9 +34,10 @@ public:
     // allocated or written. Other faults are left to the decoding.
     static SRes CheckDictionaries(const CSzArEx& db);
 
-    // Starts decoding, in order, every block of `db` that can be streamed, of
-    // the open `archive` at `archivePath`. `db` must outlive the stream.
-    SRes Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db);
+    // Starts decoding, in order, every block of `db` that can be streamed (and
+    // is marked in `wanted`, unless it is empty), of the open `archive` at
+    // `archivePath`. `db` must outlive the stream.
+    SRes Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db, const std::vector<bool>& wanted);
 
     // The next decoded bytes of block `folder`, at most `most`, valid until
     // the next call; blocks must be read in order. SZ_OK with `size` 0 once
@@ -63,6 +64,7 @@ private:
     Buffer* NextFree();
 
     const CSzArEx* db_ = nullptr;
+    std::vector<bool> wanted_;  // blocks to decode; empty: all
     ScopedHandle archive_;
     // The decoding thread's own state, for the block it is decoding.
     bool lzma2_ = false;

@@ -2,6 +2,7 @@
 
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
+#include "DownloadRetry.h"
 #include "FileLinks.h"
 #include "HttpGet.h"
 #include "ScopedHandle.h"
@@ -10,14 +11,6 @@ namespace {
 
 // A long download says how far it got at most this often in the log.
 constexpr DWORD kProgressLogIntervalMs = 5000;
-// How often a wait between attempts looks whether it should end.
-constexpr DWORD kCancelPollMs = 20;
-
-// Answers that a server gives while it is busy or briefly broken.
-bool IsPassingStatus(DWORD status)
-{
-    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
-}
 
 std::wstring Speed(uint64_t bytes, DWORD ms)
 {
@@ -254,17 +247,7 @@ private:
         return {Outcome::Complete, std::wstring()};
     }
 
-    bool Wait(DWORD ms)
-    {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < ms) {
-            if (options_.cancelled && options_.cancelled()) {
-                return false;
-            }
-            Sleep(kCancelPollMs);
-        }
-        return !(options_.cancelled && options_.cancelled());
-    }
+    bool Wait(DWORD ms) { return WaitUnlessCancelled(ms, options_.cancelled); }
 
     const std::wstring& url_;
     PartFile& file_;

@@ -7,6 +7,7 @@
 #include "StagedFile.h"
 #include "StagedRepair.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 
@@ -55,13 +56,15 @@ UInt32 WindowsPartOf(UInt32 attributes)
 // Every file is staged beside its target while the old one still stands, so
 // the drive needs room for all of them at once: each rounded up to a cluster,
 // and a margin for folders and the journal.
-bool RoomFor(const ArchiveReader& reader, const std::wstring& destination)
+bool RoomFor(const ArchiveReader& reader, const std::vector<bool>& wanted, const std::wstring& destination)
 {
     constexpr uint64_t kCluster = 4096;
     constexpr uint64_t kMargin = 1u << 20;
     uint64_t needed = kMargin;
     for (UInt32 i = 0; i < reader.EntryCount(); ++i) {
-        needed += reader.IsFolder(i) ? kCluster : (reader.FileSize(i) + kCluster - 1) / kCluster * kCluster;
+        if (wanted[i]) {
+            needed += reader.IsFolder(i) ? kCluster : (reader.FileSize(i) + kCluster - 1) / kCluster * kCluster;
+        }
     }
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(destination.c_str(), &available, nullptr, nullptr)) {
@@ -71,6 +74,35 @@ bool RoomFor(const ArchiveReader& reader, const std::wstring& destination)
         Log(L"not enough room in " + destination + L": the package needs " + Num(needed) + L" bytes, " +
             Num(available.QuadPart) + L" are free");
         return false;
+    }
+    return true;
+}
+
+// The entry's name, through the buffer that grows to the longest name; false
+// when there is no memory for it.
+bool EntryName(const ArchiveReader& reader, UInt32 i, NameBuffer& buffer, std::wstring& name)
+{
+    const size_t length = reader.NameLength(i);  // with the terminating zero
+    if (!buffer.Reserve(length)) {
+        Log(L"no memory for the name of entry " + Num(i + 1));
+        return false;
+    }
+    reader.CopyName(i, buffer.Data());
+    name.assign(reinterpret_cast<const wchar_t*>(buffer.Data()), length > 0 ? length - 1 : 0);
+    return true;
+}
+
+// Which entries are written: those `only` names, or every one.
+bool WantedEntries(const ArchiveReader& reader, const std::set<std::wstring>* only, NameBuffer& buffer,
+                   std::vector<bool>& wanted)
+{
+    wanted.assign(reader.EntryCount(), only == nullptr);
+    std::wstring name;
+    for (UInt32 i = 0; only != nullptr && i < reader.EntryCount(); ++i) {
+        if (!EntryName(reader, i, buffer, name)) {
+            return false;
+        }
+        wanted[i] = only->count(name) != 0;
     }
     return true;
 }
@@ -90,7 +122,7 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
 }
 
 int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& gameFolder,
-                   const ExtractProgressFn& progress)
+                   const ExtractProgressFn& progress, const std::set<std::wstring>* only)
 {
     const DWORD start = GetTickCount();
     const std::wstring destination = GameFolderPath(gameFolder);
@@ -101,13 +133,21 @@ int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::w
         return opened;
     }
 
+    NameBuffer nameBuffer;
+    std::vector<bool> wanted;
+    if (!WantedEntries(reader, only, nameBuffer, wanted)) {
+        return kExtractNoMemory;
+    }
+    reader.DecodeOnlyBlocksOf(wanted);
+    const int32_t count = static_cast<int32_t>(std::count(wanted.begin(), wanted.end(), true));
+
     // A repair that was cut short is undone first; one whose journal can't be
     // read holds the folder until someone looks at it.
     const Recovery recovery = RecoverInterruptedRepair(destination);
     if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
         return kExtractOutputFailed;
     }
-    if (!RoomFor(reader, destination)) {
+    if (!RoomFor(reader, wanted, destination)) {
         return kExtractOutputFailed;
     }
     StagedRepair repair(destination);
@@ -115,19 +155,25 @@ int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::w
         return kExtractOutputFailed;
     }
 
-    NameBuffer nameBuffer;
-    const UInt32 count = reader.EntryCount();
-    Log(L"extracting " + Num(count) + L" entries of " + archivePath + L" into " + destination);
-    for (UInt32 i = 0; i < count; ++i) {
+    Log(L"extracting " + Num(static_cast<uint32_t>(count)) +
+        (only == nullptr ? std::wstring() : L" of the " + Num(reader.EntryCount())) + L" entries of " + archivePath +
+        L" into " + destination);
+    int32_t finished = 0;
+    for (UInt32 i = 0; i < reader.EntryCount(); ++i) {
         const bool isFolder = reader.IsFolder(i);
-        const size_t nameLength = reader.NameLength(i);  // with the terminating zero
-        if (!nameBuffer.Reserve(nameLength)) {
-            Log(L"no memory for the name of entry " + Num(i + 1));
+        if (!wanted[i]) {
+            // Decoded and let go where the block is decoded for others.
+            const SRes res = isFolder ? SZ_OK : reader.SkipFile(i);
+            if (res != SZ_OK) {
+                Log(L"entry " + Num(i + 1) + L": " + SdkResult(res));
+                return res;
+            }
+            continue;
+        }
+        std::wstring name;
+        if (!EntryName(reader, i, nameBuffer, name)) {
             return kExtractNoMemory;
         }
-        reader.CopyName(i, nameBuffer.Data());
-        const std::wstring name(reinterpret_cast<const wchar_t*>(nameBuffer.Data()),
-                                nameLength > 0 ? nameLength - 1 : 0);
 
         // Refused before anything of the entry is decoded or written.
         std::wstring path;
@@ -171,8 +217,9 @@ int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::w
             }
         }
 
-        if (!progress(static_cast<int32_t>(i + 1), static_cast<int32_t>(count))) {
-            Log(L"extraction stopped after entry " + Num(i + 1) + L" of " + Num(count));
+        if (!progress(++finished, count)) {
+            Log(L"extraction stopped after entry " + Num(static_cast<uint32_t>(finished)) + L" of " +
+                Num(static_cast<uint32_t>(count)));
             return kExtractOutputFailed;
         }
     }
@@ -184,6 +231,6 @@ int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::w
     if (!repair.Commit()) {
         return kExtractOutputFailed;
     }
-    Log(L"extracted " + Num(count) + L" entries in " + Num(GetTickCount() - start) + L" ms");
+    Log(L"extracted " + Num(static_cast<uint32_t>(count)) + L" entries in " + Num(GetTickCount() - start) + L" ms");
     return kExtractOk;
 }

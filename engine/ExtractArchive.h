@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 
 // Results besides the LZMA SDK's own error codes.
@@ -19,6 +20,9 @@ constexpr int kExtractOutputFailed = 11; // output not written, an unsafe entry 
 int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
                    const ExtractProgressFn& progress);
 // The same through the open `archive` (at `archivePath`, named in the log),
-// which stays the caller's: what was checked of it is what is unpacked.
+// which stays the caller's: what was checked of it is what is unpacked. With
+// `only`, just the entries of those names (as the archive spells them) are
+// written, and only the blocks that hold them are decoded: the archive's other
+// blocks need not be there at all. The progress then counts those entries.
 int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
-                   const ExtractProgressFn& progress);
+                   const ExtractProgressFn& progress, const std::set<std::wstring>* only = nullptr);

@@ -46,36 +46,62 @@ bool SplitUrl(const WinInetApi& api, const wchar_t* url, UrlParts& parts)
 
 }  // namespace
 
-HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+bool HttpConnection::Open(const wchar_t* url)
 {
     const WinInetApi* const api = WinInet();
     if (api == nullptr) {
         error_ = ERROR_MOD_NOT_FOUND;
-        return;
+        return false;
     }
     UrlParts parts;
     if (!SplitUrl(*api, url, parts)) {
         error_ = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-        return;
+        return false;
     }
+    object_ = parts.object;
+    secure_ = parts.secure;
     // No agent string and the system's proxy settings, as the maker's servers expect.
     session_ = InternetHandle(api->InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_) {
         error_ = GetLastError();
-        return;
+        return false;
     }
-    connection_ = InternetHandle(api->InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
-                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    connection_ = InternetHandle(api->InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr,
+                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) {
         error_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+{
+    if (!own_.Open(url)) {
+        error_ = own_.Error();
         return;
     }
-    flags |= INTERNET_FLAG_NO_CACHE_WRITE | (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    Send(own_, stallTimeoutMs, headers, flags);
+}
+
+HttpGet::HttpGet(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+{
+    if (!connection.Connection()) {
+        error_ = connection.Error();
+        return;
+    }
+    Send(connection, stallTimeoutMs, headers, flags);
+}
+
+void HttpGet::Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+{
+    const WinInetApi* const api = WinInet();
+    flags |= INTERNET_FLAG_NO_CACHE_WRITE | (connection.Secure() ? INTERNET_FLAG_SECURE : 0);
     // Any type of answer, as a URL opened in one call would ask for; without it
     // a server may take us for a reader of text only.
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-    InternetHandle request(api->HttpOpenRequestW(connection_.Get(), L"GET", parts.object.c_str(), nullptr, nullptr,
-                                            acceptTypes, flags, 0));
+    InternetHandle request(api->HttpOpenRequestW(connection.Connection().Get(), L"GET", connection.Object().c_str(),
+                                                 nullptr, nullptr, acceptTypes, flags, 0));
     if (!request) {
         error_ = GetLastError();
         return;
@@ -89,7 +115,7 @@ HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& h
     }
     // Redirects are followed, as for any request of WinINet's.
     if (!api->HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
-                          static_cast<DWORD>(headers.size()), nullptr, 0)) {
+                               static_cast<DWORD>(headers.size()), nullptr, 0)) {
         error_ = GetLastError();
         return;
     }

@@ -1,4 +1,4 @@
-// One plain GET request with the settings every request of the program uses.
+// Plain GET requests with the settings every request of the program uses.
 #pragma once
 
 #include "InternetHandle.h"
@@ -9,15 +9,43 @@
 // Size of one read from a response body, and of the buffer it goes to.
 constexpr DWORD kHttpReadChunk = 8192;
 
+// A session with the system's proxy settings (WinINet, loaded from the system
+// folder) and a connection to the server of one address, kept for several
+// requests so that they go over one kept-alive connection.
+class HttpConnection {
+public:
+    HttpConnection() = default;
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    // False when the address isn't an HTTP one or WinINet fails; Error() says why.
+    bool Open(const wchar_t* url);
+
+    const InternetHandle& Connection() const { return connection_; }
+    // The address's path and query, which every request of it asks for.
+    const std::wstring& Object() const { return object_; }
+    bool Secure() const { return secure_; }
+    DWORD Error() const { return error_; }
+
+private:
+    // Declared in the order of opening; closed the other way round.
+    InternetHandle session_;
+    InternetHandle connection_;
+    std::wstring object_;
+    bool secure_ = false;
+    DWORD error_ = 0;
+};
+
 class HttpGet {
 public:
-    // Opens a session with the system's proxy settings (WinINet, loaded from
-    // the system folder) and sends the request,
-    // with `headers` ("Name: value\r\n" lines) and `flags` added to the
-    // request's own. Connecting, sending and every wait for the answer (its
-    // headers and each read of its body) give up after `stallTimeoutMs` without
-    // a byte, so that a server that stops answering can't hold the caller.
+    // Sends the request, with `headers` ("Name: value\r\n" lines) and `flags`
+    // added to the request's own. Connecting, sending and every wait for the
+    // answer (its headers and each read of its body) give up after
+    // `stallTimeoutMs` without a byte, so that a server that stops answering
+    // can't hold the caller. The first form opens a connection of its own.
     HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
+            DWORD flags = 0);
+    HttpGet(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
             DWORD flags = 0);
 
     HttpGet(const HttpGet&) = delete;
@@ -43,9 +71,9 @@ public:
     std::wstring Header(DWORD query) const;
 
 private:
-    // Declared in the order of opening; closed the other way round.
-    InternetHandle session_;
-    InternetHandle connection_;
+    void Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags);
+
+    HttpConnection own_;  // the first form's
     InternetHandle request_;
     DWORD error_ = 0;
 };

@@ -21,7 +21,7 @@ int32_t ToInt32(const std::wstring& text)
 
 }  // namespace
 
-uint64_t ParseConfigVersion(const std::wstring& text)
+uint64_t ParseDecimal(const std::wstring& text)
 {
     // A positive decimal number that fits: YYYYMMDDhhmm has 12 digits.
     if (text.empty() || text.size() > 18) {
@@ -48,8 +48,11 @@ bool ParseConfig(const std::string& bytes, RepairConfig& config)
     config.tips = value(L"tips", L"");
     config.fileSize = ToInt32(value(L"filesize", L"0"));
     // Only checked by a program with a key built in.
-    config.version = ParseConfigVersion(value(L"version", L""));
+    config.version = ParseDecimal(value(L"version", L""));
     config.sha256 = value(L"sha256", L"");
+    config.manifestUrl = value(L"manifest", L"");
+    config.manifestSize = ParseDecimal(value(L"manifestsize", L""));
+    config.manifestSha256 = value(L"manifestsha256", L"");
 
     const int32_t count = ToInt32(value(L"processcount", L"0"));
     for (int32_t i = 0; i < count; ++i) {

@@ -58,7 +58,7 @@ uint64_t AcceptedConfigVersion()
 {
     RegistryKey key(Root(), kProgramKey, true);
     std::wstring text;
-    return key.QueryString(kVersionValue, text) ? ParseConfigVersion(text) : 0;
+    return key.QueryString(kVersionValue, text) ? ParseDecimal(text) : 0;
 }
 
 bool KeepAcceptedConfigVersion(uint64_t version)

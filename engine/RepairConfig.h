@@ -13,10 +13,15 @@ struct RepairConfig {
     // Read by a program built with a key, whose configuration is signed:
     uint64_t version = 0;                   // "version": raised with every publication; 0 when missing or not a number
     std::wstring sha256;                    // "sha256": the package's SHA-256 digest, in hex
+    // The package's manifest, for a repair that fetches only what is broken;
+    // none: the whole package, as programs of earlier releases fetch it.
+    std::wstring manifestUrl;               // "manifest"
+    uint64_t manifestSize = 0;              // "manifestsize"
+    std::wstring manifestSha256;            // "manifestsha256"
 };
 
-// "version" as a number: decimal digits only, up to 18 of them; 0 otherwise.
-uint64_t ParseConfigVersion(const std::wstring& text);
+// A number such as "version": decimal digits only, up to 18 of them; 0 otherwise.
+uint64_t ParseDecimal(const std::wstring& text);
 
 // A configuration file is a few hundred bytes; a server that sends more is not
 // sending one.

@@ -15,31 +15,8 @@ namespace {
 // is how long it is given to do so.
 constexpr DWORD kEndingWorkerWaitMs = 2000;
 
-// A fast download would post one progress event per 8 KiB chunk and flood the
-// window's queue; the display can't show more than this anyway.
-constexpr DWORD kProgressIntervalMs = 30;
-
 // Pause between two tries of a closing event that the queue refused.
 constexpr DWORD kRepostPauseMs = 20;
-
-// Lets through at most one progress report per interval, the first at once.
-class ProgressThrottle {
-public:
-    bool Due()
-    {
-        const DWORD now = GetTickCount();
-        if (started_ && now - last_ < kProgressIntervalMs) {
-            return false;
-        }
-        started_ = true;
-        last_ = now;
-        return true;
-    }
-
-private:
-    bool started_ = false;
-    DWORD last_ = 0;
-};
 
 // What was read of a configuration, in the log's words.
 void LogConfig(const RepairConfig& config, bool loaded)
@@ -171,94 +148,6 @@ void RepairEngine::RunConfigWorker()
         config = std::move(loaded);
     }
     PostClosingEvent(accepted ? ConfigLoaded : ConfigParseFailed);
-}
-
-void RepairEngine::RunPackageWorker()
-{
-    const std::wstring archivePath = installFolder + L"\\cross_new.zip";
-    Log(L"repairing " + installFolder);
-
-    ProgressThrottle throttle;
-    bool holding = false;  // the last count received has not been posted
-    uint32_t lastReceived = 0;
-    // A body without an announced length never grows past the size the
-    // configuration gives (read as the percentage reads it); a failed download
-    // is kept for the next repair to resume.
-    DownloadOptions options;
-    options.limitWithoutLength = static_cast<uint32_t>(config.fileSize);
-    // A signed configuration announces the exact size: nothing past it is taken.
-    if (!packageKey.empty()) {
-        options.limit = static_cast<uint32_t>(config.fileSize);
-    }
-    options.partial = &partialPackage;
-    options.cancelled = [this] { return CancelRequested(); };
-    const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
-        if (CancelRequested()) {
-            return false;
-        }
-        lastReceived = received;
-        holding = !throttle.Due();
-        if (!holding) {
-            PostEvent(DownloadProgress, PackDownloadProgress(received));
-        }
-        return true;
-    }, options);
-    if (!downloaded) {
-        if (!CancelRequested()) {
-            PostClosingEvent(PackageDownloadFailed);
-        }
-        return;
-    }
-    // The last chunk is always shown, so that the display ends at the full size.
-    if (holding) {
-        PostEvent(DownloadProgress, PackDownloadProgress(lastReceived));
-    }
-    PostClosingEvent(PackageDownloaded);
-
-    // Opened once, and nobody can change it while it is open: what is checked
-    // is what is unpacked. Anyone on the way may have served the package:
-    // unless it is the one the signed configuration announces, nothing of it
-    // is unpacked, as for a damaged package.
-    ScopedHandle package = OpenPackage(archivePath);
-    if (!package.IsValid() || (!packageKey.empty() && !IsAnnouncedPackage(package.Get(), archivePath))) {
-        if (!CancelRequested()) {
-            PostClosingEvent(ExtractionFailed);
-        }
-        package.Close();
-        DeleteItself(archivePath);
-        return;
-    }
-
-    const int result = ExtractArchive(package.Get(), archivePath, installFolder, [this](int32_t entry, int32_t count) {
-        if (CancelRequested()) {
-            return false;
-        }
-        PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
-        return true;
-    });
-    package.Close();
-    // A cancelled run leaves the archive; the extraction has rolled itself back.
-    if (CancelRequested()) {
-        Log(L"repair cancelled: the window closed");
-        return;
-    }
-    PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);
-    DeleteItself(archivePath);
-}
-
-ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
-{
-    ScopedHandle package(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!package.IsValid()) {
-        Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
-        return package;
-    }
-    if (IsLink(path) || IsLinkedFile(package.Get())) {
-        Log(L"package refused: " + path + L" is a link, or has another name elsewhere");
-        package.Close();
-    }
-    return package;
 }
 
 bool RepairEngine::FreeWorkerSlot(DWORD waitMs)

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -70,6 +71,11 @@ public:
     const RepairConfig& Config() const { return config; }
     void UseConfig(RepairConfig value) { config = std::move(value); }
 
+    // What a download's progress counts up to: the package's size, or the
+    // bytes a repair of the damaged files only fetches. Set by the package
+    // worker before its first DownloadProgress.
+    uint64_t ProgressTotal() const { return progressTotal.load(std::memory_order_relaxed); }
+
     // The window that receives the events; StartConfigWorker sets it too.
     void ReportTo(HWND window) { notifyWindow = window; }
 
@@ -95,6 +101,7 @@ private:
     PartialDownload partialPackage;
     // Shutdown stopped waiting for a worker that was still running.
     bool workerAbandoned = false;
+    std::atomic<uint64_t> progressTotal{0};
     // Events posted and not yet taken by the window, oldest first.
     CriticalSection eventsLock;
     std::deque<std::pair<uint32_t, int32_t>> postedEvents;
@@ -117,6 +124,14 @@ private:
     bool IsAnnouncedPackage(HANDLE package, const std::wstring& path) const;
     // The downloaded package, opened once for both its check and its unpacking.
     ScopedHandle OpenPackage(const std::wstring& path) const;
+    // The package worker's steps: the whole package downloaded (false: failed
+    // or stopped, its closing event posted); the ranges of a partial repair
+    // fetched into the package file, returned open (invalid: failed, stopped,
+    // or `wholeInstead`, for a server without ranges); the package unpacked.
+    bool DownloadWholePackage(const std::wstring& archivePath);
+    ScopedHandle FetchPackageRanges(const struct RepairPlan& plan, const std::wstring& archivePath,
+                                    bool& wholeInstead);
+    void Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only);
     bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed); }
 };
 

@@ -17,6 +17,7 @@ enum RepairEvent : uint32_t {
     ExtractionFailed = 107,
     ExtractionSucceeded = 108,
     ExtractionProgress = 109,    // param: entry number in bits 0-15, entry count in bits 16-31
+    ScanProgress = 110,          // param: files checked and file count, packed as for ExtractionProgress
 };
 
 // The second parameter of each event that has one, packed by the worker and

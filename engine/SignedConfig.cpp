@@ -77,6 +77,10 @@ bool RepairEngine::AcceptSignedConfig(const RepairConfig& loaded) const
         Log(L"configuration refused: a signed package needs its sha256 and its exact filesize");
         return false;
     }
+    if (!loaded.manifestUrl.empty() && (!IsSha256Text(loaded.manifestSha256) || loaded.manifestSize == 0)) {
+        Log(L"configuration refused: a signed manifest needs its manifestsha256 and its exact manifestsize");
+        return false;
+    }
     // An older configuration, however genuine, would put an older package back.
     // The highest one accepted is kept where only administrators can write it.
     const uint64_t accepted = AcceptedConfigVersion();

@@ -54,6 +54,7 @@ openssl                                          openssl
 curl                                             curl
 /usr/bin/time                                    time
 debootstrap                                      debootstrap
+nginx                                            nginx-light
 git                                              git
 PACKAGES
 

@@ -1,4 +1,6 @@
-// LoadConfig on INI files written by the test: keys, defaults, numbers, encodings.
+// LoadConfig on INI files written by the test: keys, defaults, numbers,
+// encodings; and the manifest a configuration names.
+#include "PackageManifest.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 
@@ -139,6 +141,52 @@ TEST_F(LoadConfigTest, AnErrorPageOrAMissingFileFails)
 {
     EXPECT_FALSE(Load("<html><body>502 Bad Gateway</body></html>"));
     EXPECT_FALSE(engine.LoadConfig(folder / L"missing.ini"));
+}
+
+}  // namespace
+
+// The manifest a configuration names: read strictly, and anything that isn't
+// one (which then repairs the whole package) refused.
+namespace {
+
+const std::string kDigest(64, 'a');
+
+std::string Manifest(const std::string& body)
+{
+    return "LumoraRepair manifest 1\npackage\t1000\nheader\t900\t100\t" + kDigest + "\nblock\t32\t400\t" + kDigest +
+           "\nblock\t432\t468\t" + kDigest + "\n" + body;
+}
+
+TEST(ManifestTest, ReadsAManifestAndRefusesWhatIsNotOne)
+{
+    PackageManifest manifest;
+    std::wstring error;
+    ASSERT_TRUE(ParseManifest(Manifest("folder\tCross\nfile\tCross/资源/a.txt\t10\t" + kDigest + "\t1\tkeep\r\n"
+                                       "file\tCross/empty.txt\t0\t" + kDigest + "\t-\trestore\n"),
+                              manifest, error))
+        << Narrow(error);
+    EXPECT_EQ(manifest.packageSize, 1000u);
+    EXPECT_EQ(manifest.blocks.size(), 2u);
+    ASSERT_EQ(manifest.files.size(), 2u);
+    EXPECT_EQ(manifest.files[0].path, L"Cross/资源/a.txt");
+    EXPECT_EQ(manifest.files[0].block, 1);
+    EXPECT_TRUE(manifest.files[0].keep);
+    EXPECT_EQ(manifest.files[1].block, -1);
+
+    for (const std::string& bad : {
+             std::string("LumoraRepair manifest 2\npackage\t1\n"),
+             Manifest("file\tCross/a.txt\t10\t" + kDigest + "\t2\trestore\n"),        // a block not listed
+             Manifest("file\tCross/../a.txt\t10\t" + kDigest + "\t0\trestore\n"),     // an unsafe name
+             Manifest("file\tCross/a.txt\t10\t" + std::string(64, 'G') + "\t0\trestore\n"),
+             Manifest("file\tCross/a.txt\t0\t" + kDigest + "\t0\trestore\n"),         // empty, yet in a block
+             Manifest("block\t100\t10\t" + kDigest + "\n"),                          // after the header
+             Manifest("unknown\tline\n"),
+             "LumoraRepair manifest 1\npackage\t1000\nheader\t900\t99\t" + kDigest + "\n",  // short of the end
+             "LumoraRepair manifest 1\npackage\t1000\nheader\t900\t100\t" + kDigest + "\nblock\t32\t500\t" + kDigest +
+                 "\nblock\t400\t100\t" + kDigest + "\n",                                  // blocks that overlap
+         }) {
+        EXPECT_FALSE(ParseManifest(bad, manifest, error)) << bad;
+    }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Signatures and digests against signatures, keys and digests made by openssl
 // and Python (see support/make_keys.py).
+#include "Sha256.h"
 #include "Signature.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -101,6 +104,36 @@ TEST_F(SignatureTest, TheDigestIsSha256InHexWithTheSize)
     EXPECT_EQ(Narrow(sha256), ReadAll(KeyFile(L"sample.sha256")));
     EXPECT_EQ(size, ReadAll(sample).size());
     EXPECT_FALSE(FileDigest(KeyFile(L"no-such-file.bin"), sha256, size));
+}
+
+// Our SHA-256 on the processor's SHA instructions gives what CryptoAPI gives,
+// for every length around the block and padding edges and in pieces of any size.
+TEST_F(SignatureTest, BothWaysOfSha256Agree)
+{
+    if (!Sha256::ProcessorHasShaInstructions()) {
+        GTEST_SKIP() << "SKIPPED: this processor has no SHA instructions; only CryptoAPI's SHA-256 is used";
+    }
+    Sha256 fastest(Sha256::Engine::Fastest);
+    Sha256 system(Sha256::Engine::System);
+    const auto digest = [](Sha256& sha, const std::string& data, size_t piece) {
+        Sha256Digest value{};
+        EXPECT_TRUE(sha.Start());
+        for (size_t at = 0; at < data.size(); at += piece) {
+            EXPECT_TRUE(sha.Add(data.data() + at, std::min(piece, data.size() - at)));
+        }
+        EXPECT_TRUE(sha.Finish(value));
+        return HexOf(value);
+    };
+    EXPECT_EQ(digest(fastest, "abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(digest(fastest, "", 1), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const std::string data = Pattern(300000, 5);
+    for (size_t size : {size_t(1), size_t(55), size_t(56), size_t(63), size_t(64), size_t(65), size_t(119),
+                        size_t(120), size_t(128), size_t(1000), data.size()}) {
+        for (size_t piece : {size_t(1), size_t(7), size_t(64), size_t(65536)}) {
+            const std::string part = data.substr(0, size);
+            EXPECT_EQ(digest(fastest, part, piece), digest(system, part, size)) << size << " in pieces of " << piece;
+        }
+    }
 }
 
 TEST_F(SignatureTest, AProgramWithoutTheResourceHasNoKey)

@@ -63,16 +63,32 @@ class PublishPackageTest(unittest.TestCase):
 
     def test_publishes_a_package_and_the_configuration_that_announces_it(self):
         result = self.publish("--tips", "服务器维护中", "--process", "Varnok.exe", "--process", "Lobby.exe",
-                              "--version", "202612081200")
+                              "--version", "202612081200", "--keep", "Cross/res/*")
         self.assertEqual(result.returncode, 0, result.stderr)
         package = os.path.join(self.output, "cross.7z")
         values = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))
         with open(package, "rb") as f:
-            digest = hashlib.sha256(f.read()).hexdigest()
+            data = f.read()
+        with open(package + ".manifest", "rb") as f:
+            manifest = f.read()
         self.assertEqual(values, {"url": "http://127.0.0.1:8080/packages/cross.7z",
-                                  "filesize": str(os.path.getsize(package)), "sha256": digest,
+                                  "filesize": str(len(data)), "sha256": hashlib.sha256(data).hexdigest(),
                                   "version": "202612081200", "tips": "服务器维护中",
+                                  "manifest": "http://127.0.0.1:8080/packages/cross.7z.manifest",
+                                  "manifestsize": str(len(manifest)), "manifestsha256": hashlib.sha256(manifest).hexdigest(),
                                   "processcount": "2", "process_0": "Varnok.exe", "process_1": "Lobby.exe"})
+        # The manifest: every range's digest is that of the package's bytes; every file's that of its source.
+        lines = [line.split("\t") for line in manifest.decode("utf-8").splitlines()]
+        self.assertEqual(lines[:2], [["LumoraRepair manifest 1"], ["package", str(len(data))]])
+        sha = lambda *parts: hashlib.sha256(b"".join(parts)).hexdigest()  # noqa: E731
+        for kind, at, size, digest in (l for l in lines if l[0] in ("header", "block")):
+            at, size = int(at), int(size)
+            self.assertEqual(digest, sha(data[:32], data[at:at + size]) if kind == "header" else sha(data[at:at + size]))
+        files = {l[1]: l[2:] for l in lines if l[0] == "file"}
+        crossapp = open(os.path.join(self.source, "Cross", "CrossApp.dll"), "rb").read()
+        self.assertEqual(files["Cross/CrossApp.dll"], [str(len(crossapp)), sha(crossapp), "0", "restore"])
+        self.assertEqual(files["Cross/res/说明.txt"][3], "keep")
+        self.assertEqual(sorted(l[1] for l in lines if l[0] == "folder"), ["Cross", "Cross/logs", "Cross/res"])
         self.assertFalse(os.path.exists(os.path.join(self.output, "vnk_cross_repair.ini.sig")), "no key, no .sig")
         # Without --version, the UTC time: every publication raises it.
         self.assertEqual(self.publish().returncode, 0)

@@ -1,0 +1,27 @@
+// What every download of the program shares: which failures may pass and are
+// tried again, and the wait before the next try, which a closing window ends.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+// Answers that a server gives while it is busy or briefly broken.
+inline bool IsPassingStatus(DWORD status)
+{
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// Waits `ms`; false (at once) when `cancelled` says so.
+inline bool WaitUnlessCancelled(DWORD ms, const std::function<bool()>& cancelled)
+{
+    constexpr DWORD kPollMs = 20;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (cancelled && cancelled()) {
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    return !(cancelled && cancelled());
+}

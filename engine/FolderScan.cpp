@@ -1,0 +1,164 @@
+#include "FolderScan.h"
+
+#include "DiagnosticsLog.h"
+#include "ScopedHandle.h"
+#include "Sha256.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Read in pieces this large: few calls, and the next piece is read while
+// another thread hashes.
+constexpr DWORD kReadPiece = 1u << 20;
+constexpr unsigned kMostThreads = 4;
+// How often the scan says how far it got.
+constexpr DWORD kProgressIntervalMs = 50;
+
+std::wstring LocalPath(const std::wstring& folder, const std::wstring& entry)
+{
+    std::wstring path = folder + L"\\" + entry;
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path;
+}
+
+// What the workers share: the next file to take, and each file's verdict.
+struct ScanJob {
+    const std::wstring* folder = nullptr;
+    const PackageManifest* manifest = nullptr;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
+    std::atomic<uint64_t> bytesRead{0};
+    std::atomic<bool> stop{false};
+    std::vector<char> damaged;  // one a file; written by the worker that took it
+};
+
+// Whether the file at `path` is the published one: its size, then its digest.
+bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, std::vector<char>& buffer,
+              ScanJob& job)
+{
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &facts) ||
+        (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    if (file.keep) {
+        return true;  // the game's own: present is enough
+    }
+    if ((uint64_t(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow) != file.size) {
+        return false;
+    }
+    ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle.IsValid() || !sha.Start()) {
+        return false;
+    }
+    uint64_t total = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle.Get(), buffer.data(), kReadPiece, &read, nullptr)) {
+            return false;
+        }
+        if (read == 0) {
+            break;
+        }
+        total += read;
+        job.bytesRead += read;
+        if (total > file.size || !sha.Add(buffer.data(), read)) {
+            return false;
+        }
+    }
+    Sha256Digest digest;
+    if (total != file.size || !sha.Finish(digest)) {
+        return false;
+    }
+    const std::string hex = HexOf(digest);
+    return file.sha256 == std::wstring(hex.begin(), hex.end());
+}
+
+DWORD WINAPI ScanThreadProc(LPVOID parameter)
+{
+    ScanJob& job = *static_cast<ScanJob*>(parameter);
+    Sha256 sha;
+    std::vector<char> buffer(kReadPiece);
+    const std::vector<ManifestFile>& files = job.manifest->files;
+    for (size_t i = job.next++; i < files.size() && !job.stop; i = job.next++) {
+        job.damaged[i] = !IsIntact(LocalPath(*job.folder, files[i].path), files[i], sha, buffer, job);
+        ++job.done;
+    }
+    return 0;
+}
+
+unsigned ThreadCount(size_t files)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const size_t wanted = std::min<size_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1), kMostThreads);
+    return static_cast<unsigned>(std::max<size_t>(std::min(wanted, files), 1));
+}
+
+}  // namespace
+
+bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest, const ScanProgressFn& progress,
+                    ScanResult& result)
+{
+    result = ScanResult();
+    ScanJob job;
+    job.folder = &folder;
+    job.manifest = &manifest;
+    job.damaged.assign(manifest.files.size(), 0);
+
+    // A thread a processor reads and hashes; the calling thread reports, and
+    // scans what is left if no thread could be made.
+    std::vector<ScopedHandle> threads;
+    for (unsigned i = 0; i < ThreadCount(manifest.files.size()); ++i) {
+        ScopedHandle thread(CreateThread(nullptr, 0, ScanThreadProc, &job, 0, nullptr));
+        if (thread.IsValid()) {
+            threads.push_back(std::move(thread));
+        }
+    }
+    std::vector<HANDLE> waits;
+    for (const ScopedHandle& thread : threads) {
+        waits.push_back(thread.Get());
+    }
+    bool going = progress(0, manifest.files.size());
+    while (going && !waits.empty() &&
+           WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, kProgressIntervalMs) ==
+               WAIT_TIMEOUT) {
+        going = progress(job.done, manifest.files.size());
+    }
+    if (!going) {
+        job.stop = true;
+    }
+    ScanThreadProc(&job);
+    if (!waits.empty()) {
+        WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, INFINITE);
+    }
+    if (job.stop || !progress(job.done, manifest.files.size())) {
+        return false;
+    }
+
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        if (job.damaged[i]) {
+            result.damagedFiles.push_back(i);
+        }
+    }
+    for (size_t i = 0; i < manifest.folders.size(); ++i) {
+        const DWORD attributes = GetFileAttributesW(LocalPath(folder, manifest.folders[i]).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            result.missingFolders.push_back(i);
+        }
+    }
+    result.checked = job.done;
+    result.bytesRead = job.bytesRead;
+    return true;
+}

@@ -1,0 +1,240 @@
+// The package worker: it decides what to fetch (RepairPlan), fetches the whole
+// package or the ranges of it that hold damaged files, and unpacks what is to
+// be written.
+#include "RepairEngine.h"
+
+#include "DiagnosticsLog.h"
+#include "ExtractArchive.h"
+#include "FileLinks.h"
+#include "RepairPlan.h"
+
+namespace {
+
+// A fast download would post one progress event per 8 KiB chunk and flood the
+// window's queue; the display can't show more than this anyway.
+constexpr DWORD kProgressIntervalMs = 30;
+
+// Lets through at most one progress report per interval, the first at once,
+// and the last one held back when the download ends.
+class ProgressThrottle {
+public:
+    explicit ProgressThrottle(RepairEngine& engine, RepairEvent event) : engine_(engine), event_(event) {}
+
+    void Report(int32_t param)
+    {
+        last_ = param;
+        const DWORD now = GetTickCount();
+        holding_ = started_ && now - lastPost_ < kProgressIntervalMs;
+        if (!holding_) {
+            started_ = true;
+            lastPost_ = now;
+            engine_.PostEvent(event_, param);
+        }
+    }
+
+    // The last report is always shown, so that the display ends where the work did.
+    void Flush()
+    {
+        if (holding_) {
+            engine_.PostEvent(event_, last_);
+            holding_ = false;
+        }
+    }
+
+private:
+    RepairEngine& engine_;
+    RepairEvent event_;
+    bool started_ = false;
+    bool holding_ = false;
+    DWORD lastPost_ = 0;
+    int32_t last_ = 0;
+};
+
+// Where the package's manifest is fetched to: beside the configuration.
+std::wstring LocalManifestPath() { return LocalConfigPath() + L".manifest"; }
+
+}  // namespace
+
+ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
+{
+    ScopedHandle package(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!package.IsValid()) {
+        Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
+        return package;
+    }
+    if (IsLink(path) || IsLinkedFile(package.Get())) {
+        Log(L"package refused: " + path + L" is a link, or has another name elsewhere");
+        package.Close();
+    }
+    return package;
+}
+
+void RepairEngine::RunPackageWorker()
+{
+    const std::wstring archivePath = installFolder + L"\\cross_new.zip";
+    Log(L"repairing " + installFolder);
+    progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
+
+    RepairPlan plan;
+    DownloadOptions options;
+    options.cancelled = [this] { return CancelRequested(); };
+    ProgressThrottle scanReports(*this, ScanProgress);
+    const bool planned = PlanRepair(config, installFolder, LocalManifestPath(), options,
+                                    [&](size_t checked, size_t count) {
+                                        if (CancelRequested()) {
+                                            return false;
+                                        }
+                                        scanReports.Report(PackExtractionProgress(static_cast<int32_t>(checked),
+                                                                                  static_cast<int32_t>(count)));
+                                        return true;
+                                    },
+                                    plan);
+    scanReports.Flush();
+    if (!planned || CancelRequested()) {
+        Log(L"repair cancelled: the window closed");
+        return;
+    }
+    if (plan.kind == RepairPlan::Kind::NothingDamaged) {
+        PostClosingEvent(ExtractionSucceeded);
+        return;
+    }
+
+    ScopedHandle package;
+    if (plan.kind == RepairPlan::Kind::Ranges) {
+        bool wholeInstead = false;
+        package = FetchPackageRanges(plan, archivePath, wholeInstead);
+        if (!package.IsValid() && !wholeInstead) {
+            return;  // its closing event is posted
+        }
+    }
+    if (!package.IsValid()) {
+        if (!DownloadWholePackage(archivePath)) {
+            return;
+        }
+        // Opened once, and nobody can change it while it is open: what is
+        // checked is what is unpacked. Anyone on the way may have served the
+        // package: unless it is the one the signed configuration announces,
+        // nothing of it is unpacked, as for a damaged package.
+        package = OpenPackage(archivePath);
+        if (!package.IsValid() || (!packageKey.empty() && !IsAnnouncedPackage(package.Get(), archivePath))) {
+            package.Close();
+            DeleteItself(archivePath);
+            if (!CancelRequested()) {
+                PostClosingEvent(ExtractionFailed);
+            }
+            return;
+        }
+    }
+    Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
+}
+
+bool RepairEngine::DownloadWholePackage(const std::wstring& archivePath)
+{
+    // A body without an announced length never grows past the size the
+    // configuration gives (read as the percentage reads it); a failed download
+    // is kept for the next repair to resume.
+    DownloadOptions options;
+    options.limitWithoutLength = static_cast<uint32_t>(config.fileSize);
+    // A signed configuration announces the exact size: nothing past it is taken.
+    if (!packageKey.empty()) {
+        options.limit = static_cast<uint32_t>(config.fileSize);
+    }
+    options.partial = &partialPackage;
+    options.cancelled = [this] { return CancelRequested(); };
+    progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
+    ProgressThrottle reports(*this, DownloadProgress);
+    const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
+        if (CancelRequested()) {
+            return false;
+        }
+        reports.Report(PackDownloadProgress(received));
+        return true;
+    }, options);
+    if (!downloaded) {
+        if (!CancelRequested()) {
+            PostClosingEvent(PackageDownloadFailed);
+        }
+        return false;
+    }
+    reports.Flush();
+    PostClosingEvent(PackageDownloaded);
+    return true;
+}
+
+ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std::wstring& archivePath,
+                                               bool& wholeInstead)
+{
+    wholeInstead = false;
+    // The package's own size, its fetched ranges at their offsets, the rest
+    // never read. Written and then unpacked through this one handle, which
+    // nobody else may write or delete meanwhile.
+    bool kept = false;
+    ScopedHandle package = OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
+    LONG high = static_cast<LONG>(plan.packageSize >> 32);
+    if (!package.IsValid() ||
+        (SetFilePointer(package.Get(), static_cast<LONG>(plan.packageSize & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
+             INVALID_SET_FILE_POINTER &&
+         GetLastError() != NO_ERROR) ||
+        !SetEndOfFile(package.Get())) {
+        Log(L"can't make " + archivePath + L": " + ErrorText(GetLastError()));
+        package.Close();
+        DeleteItself(archivePath);
+        PostClosingEvent(PackageDownloadFailed);
+        return ScopedHandle();
+    }
+    progressTotal.store(plan.bytesToFetch, std::memory_order_relaxed);
+    DownloadOptions options;
+    options.cancelled = [this] { return CancelRequested(); };
+    ProgressThrottle reports(*this, DownloadProgress);
+    const FetchResult result = FetchRanges(config.url, package.Get(), plan.packageSize, plan.requests,
+                                           [&](uint64_t fetched) {
+                                               reports.Report(PackDownloadProgress(static_cast<uint32_t>(fetched)));
+                                               return !CancelRequested();
+                                           },
+                                           options);
+    if (result == FetchResult::Complete) {
+        reports.Flush();
+        PostClosingEvent(PackageDownloaded);
+        return package;
+    }
+    package.Close();
+    DeleteItself(archivePath);
+    switch (result) {
+    case FetchResult::RangesRefused:
+        Log(config.url + L": the server sends whole files only: the whole package is fetched");
+        wholeInstead = true;
+        break;
+    case FetchResult::DamagedData:
+        PostClosingEvent(ExtractionFailed);  // as for a damaged package: nothing is written
+        break;
+    case FetchResult::Failed:
+        PostClosingEvent(PackageDownloadFailed);
+        break;
+    default:
+        break;  // stopped: the window closed
+    }
+    return ScopedHandle();
+}
+
+void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only)
+{
+    const int result = ExtractArchive(
+        package.Get(), archivePath, installFolder,
+        [this](int32_t entry, int32_t count) {
+            if (CancelRequested()) {
+                return false;
+            }
+            PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
+            return true;
+        },
+        only);
+    package.Close();
+    // A cancelled run leaves the archive; the extraction has rolled itself back.
+    if (CancelRequested()) {
+        Log(L"repair cancelled: the window closed");
+        return;
+    }
+    PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);
+    DeleteItself(archivePath);
+}

@@ -1,0 +1,151 @@
+#include "RepairPlan.h"
+
+#include "AsciiCase.h"
+#include "DiagnosticsLog.h"
+#include "FileLinks.h"
+#include "Sha256.h"
+
+#include <algorithm>
+
+namespace {
+
+// Neighbouring ranges this close are fetched as one: a few bytes more cost
+// less than another request.
+constexpr uint64_t kMergeGap = 64 * 1024;
+// The first damaged files named in the log.
+constexpr size_t kNamesLogged = 5;
+
+// The manifest the configuration names, to the byte; false (logged) when it
+// can't be had or isn't that one.
+bool FetchManifest(const RepairConfig& config, const std::wstring& path, const DownloadOptions& baseOptions,
+                   PackageManifest& manifest)
+{
+    DownloadOptions options = baseOptions;
+    options.limit = config.manifestSize;
+    options.partial = nullptr;
+    std::string bytes;
+    const bool fetched = config.manifestSize > 0 &&
+                         DownloadFile(config.manifestUrl, path, [](uint32_t) { return true; }, options) &&
+                         ReadSmallFile(path, config.manifestSize, bytes);
+    DeleteItself(path);
+    if (!fetched) {
+        Log(L"the package's manifest can't be had: the whole package is fetched");
+        return false;
+    }
+    Sha256 sha;
+    Sha256Digest digest;
+    if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.Finish(digest)) {
+        return false;
+    }
+    const std::string hex = HexOf(digest);
+    if (bytes.size() != config.manifestSize || !SameAsciiNoCase(config.manifestSha256, std::wstring(hex.begin(), hex.end()).c_str())) {
+        Log(L"the package's manifest is not the one the configuration names (" + Num(bytes.size()) + L" bytes, SHA-256 " +
+            std::wstring(hex.begin(), hex.end()) + L"): the whole package is fetched");
+        return false;
+    }
+    std::wstring error;
+    if (!ParseManifest(bytes, manifest, error)) {
+        Log(L"the package's manifest can't be used (" + error + L"): the whole package is fetched");
+        return false;
+    }
+    if (manifest.packageSize != static_cast<uint32_t>(config.fileSize)) {
+        Log(L"the manifest is of a package of " + Num(manifest.packageSize) +
+            L" bytes, not the one announced: the whole package is fetched");
+        return false;
+    }
+    return true;
+}
+
+void LogScan(const std::wstring& folder, const PackageManifest& manifest, const ScanResult& scan, DWORD took)
+{
+    std::wstring names;
+    for (size_t i = 0; i < scan.damagedFiles.size() && i < kNamesLogged; ++i) {
+        names += (i == 0 ? L" (" : L", ") + manifest.files[scan.damagedFiles[i]].path;
+    }
+    if (!names.empty()) {
+        names += scan.damagedFiles.size() > kNamesLogged ? L", ...)" : L")";
+    }
+    Log(L"scan of " + folder + L": " + Num(scan.checked) + L" files checked in " + Num(took) + L" ms (" +
+        Num(scan.bytesRead) + L" bytes read): " + Num(scan.damagedFiles.size()) + L" damaged or missing" + names +
+        L", " + Num(scan.missingFolders.size()) + L" folders missing");
+}
+
+// The requests for the archive's start, the blocks `needed` and the header,
+// neighbours merged, each with the digests it lets us check.
+std::vector<RangeRequest> Requests(const PackageManifest& manifest, const std::set<int64_t>& needed)
+{
+    std::vector<RangeRequest> spans;
+    spans.push_back(RangeRequest{0, kArchiveStartBytes, {}});
+    for (int64_t block : needed) {
+        const ManifestRange& range = manifest.blocks[static_cast<size_t>(block)];
+        spans.push_back(RangeRequest{range.offset, range.size, {DigestCheck{{{range.offset, range.size}}, range.sha256}}});
+    }
+    const ManifestRange& header = manifest.header;
+    spans.push_back(RangeRequest{header.offset, header.size,
+                                 {DigestCheck{{{0, kArchiveStartBytes}, {header.offset, header.size}}, header.sha256}}});
+    std::vector<RangeRequest> requests;
+    for (RangeRequest& span : spans) {
+        if (span.size == 0 && span.checks.empty()) {
+            continue;
+        }
+        if (!requests.empty() && span.offset - (requests.back().offset + requests.back().size) <= kMergeGap) {
+            RangeRequest& last = requests.back();
+            last.size = span.offset + span.size - last.offset;
+            last.checks.insert(last.checks.end(), span.checks.begin(), span.checks.end());
+        } else {
+            requests.push_back(std::move(span));
+        }
+    }
+    return requests;
+}
+
+}  // namespace
+
+bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+                const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan)
+{
+    plan = RepairPlan();
+    PackageManifest manifest;
+    if (config.manifestUrl.empty() || !FetchManifest(config, manifestPath, options, manifest)) {
+        return !(options.cancelled && options.cancelled());
+    }
+    ScanResult scan;
+    const DWORD start = GetTickCount();
+    if (!ScanGameFolder(folder, manifest, scanProgress, scan)) {
+        Log(L"scan of " + folder + L" stopped");
+        return false;
+    }
+    LogScan(folder, manifest, scan, GetTickCount() - start);
+
+    plan.scanned = true;
+    std::set<int64_t> needed;
+    for (size_t i : scan.damagedFiles) {
+        plan.entries.insert(manifest.files[i].path);
+        if (manifest.files[i].block >= 0) {
+            needed.insert(manifest.files[i].block);
+        }
+    }
+    for (size_t i : scan.missingFolders) {
+        plan.entries.insert(manifest.folders[i]);
+    }
+    if (plan.entries.empty()) {
+        plan.kind = RepairPlan::Kind::NothingDamaged;
+        Log(L"nothing to repair: all " + Num(scan.checked) + L" files of the package are intact");
+        return true;
+    }
+    plan.packageSize = manifest.packageSize;
+    plan.requests = Requests(manifest, needed);
+    for (const RangeRequest& request : plan.requests) {
+        plan.bytesToFetch += request.size;
+    }
+    const unsigned percent = static_cast<unsigned>(plan.bytesToFetch * 100 / std::max<uint64_t>(plan.packageSize, 1));
+    if (plan.bytesToFetch * 4 >= plan.packageSize * 3) {
+        Log(L"the damaged files' blocks make " + Num(percent) + L"% of the package: the whole package is fetched");
+        return true;  // Kind::Whole, writing only what is damaged
+    }
+    plan.kind = RepairPlan::Kind::Ranges;
+    Log(L"fetching " + Num(plan.bytesToFetch) + L" bytes (" + Num(percent) + L"% of the package): " +
+        Num(needed.size()) + L" of its " + Num(manifest.blocks.size()) + L" blocks and its header, in " +
+        Num(plan.requests.size()) + L" ranges");
+    return true;
+}

@@ -1,0 +1,37 @@
+// What a repair fetches and rewrites, decided before anything is downloaded:
+// with the package's manifest, the game folder is scanned, and only the
+// blocks of the package that hold damaged files are fetched (with the
+// archive's header), and only those files rewritten. Without a usable
+// manifest, or where the damage is so wide that the blocks needed come close
+// to the whole package, the whole package is fetched as before.
+#pragma once
+
+#include "FetchRanges.h"
+#include "FolderScan.h"
+#include "PackageManifest.h"
+#include "RepairConfig.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+struct RepairPlan {
+    enum class Kind {
+        Whole,           // fetch the whole package
+        NothingDamaged,  // fetch nothing, write nothing
+        Ranges,          // fetch `requests` into a package file of `packageSize` bytes
+    };
+    Kind kind = Kind::Whole;
+    bool scanned = false;            // `entries` says what to write; else every entry
+    std::set<std::wstring> entries;  // the archive's names of the damaged files and missing folders
+    std::vector<RangeRequest> requests;
+    uint64_t packageSize = 0;
+    uint64_t bytesToFetch = 0;
+};
+
+// The plan for repairing `folder` as `config` announces the package. The
+// manifest is fetched into `manifestPath` (a scratch file) and must be exactly
+// what the configuration names; `scanProgress` reports the scan and can stop
+// it (false then).
+bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+                const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan);

@@ -1,0 +1,162 @@
+"""A repair that fetches and rewrites only what is broken, against Debian's
+nginx: the package published with its manifest in small blocks, the game
+folder scanned, only the blocks of damaged files fetched as byte ranges, and
+only those files written; whole-package fallbacks where ranges can't serve."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+
+import base
+from base import AppTest, CONFIG, serve, ui
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nginx import Nginx  # noqa: E402
+
+rand = random.Random(29)
+TREE = {  # each DLL is a block of its own: incompressible, and over the 256 KB cap
+    "Cross/bin/%s.dll" % name: rand.randbytes(300000) for name in ("a", "b", "c", "d", "e")
+}
+TREE.update({
+    "Cross/res/说明.txt": "社区组件".encode("utf-8") * 300,
+    "Cross/config/settings.ini": b"[Cross]\r\nvolume=5\r\n",
+    "Cross/config/window.ini": b"[Window]\r\nx=10\r\n",
+})
+KEEP = "Cross/config/*.ini"
+
+
+class PartialRepairTest(AppTest):
+    def setUp(self):
+        super().setUp()
+        self.www = self.game + "-www"
+        if getattr(self, "nginx", None):
+            self.nginx.stop()
+        self.nginx = None
+
+    def tearDown(self):
+        super().tearDown()
+        if self.nginx:
+            self.nginx.stop()
+
+    def publish(self, max_ranges=None):
+        """Publishes TREE with its manifest into nginx's root; serves the configuration."""
+        if self.nginx:
+            self.nginx.stop()
+        shutil.rmtree(self.www, ignore_errors=True)
+        self.nginx = Nginx(self.www, max_ranges).start()
+        source = self.game + "-source"
+        ui.write_tree(TREE, source)
+        os.makedirs(os.path.join(source, "Cross", "logs"))
+        subprocess.run([sys.executable, base.PUBLISH, source, self.www, "--url", self.nginx.url + "/cross.7z",
+                        "--keep", KEEP, "--solid-block", "256k"], check=True, capture_output=True)
+        with open(os.path.join(self.www, "vnk_cross_repair.ini"), "rb") as f:
+            serve(CONFIG, f.read())
+        return os.path.join(self.www, "cross.7z")
+
+    def install_healthy(self):
+        ui.write_tree(TREE, self.game)
+        os.makedirs(self.in_game("Cross", "logs"))
+        with open(self.in_game("Cross", "mine.txt"), "wb") as f:
+            f.write(b"the player's own")
+
+    def identities(self):
+        """Each file of the game folder: (inode, modification time); a rewritten file gets a new one."""
+        found = {}
+        for parent, _, files in os.walk(self.game):
+            for name in files:
+                info = os.stat(os.path.join(parent, name))
+                found[os.path.relpath(os.path.join(parent, name), self.game)] = (info.st_ino, info.st_mtime_ns)
+        return found
+
+    def repair(self):
+        self.app.start()
+        self.repair_once()
+        self.app.close()
+        return self.new_reports()
+
+    def package_requests(self):
+        return [r for r in self.nginx.requests() if r["uri"] == "/cross.7z"]
+
+    def test_the_damage_decides_what_is_fetched_and_written(self):
+        damage = {  # what -> (how the healthy folder is damaged, the files that must be written anew)
+            "one damaged file": (lambda: self.write("Cross/bin/c.dll", b"broken"), {"Cross/bin/c.dll"}),
+            "missing files and an empty folder": (lambda: (
+                os.remove(self.in_game("Cross", "bin", "a.dll")), os.remove(self.in_game("Cross", "res", "说明.txt")),
+                os.rmdir(self.in_game("Cross", "logs"))), {"Cross/bin/a.dll", "Cross/res/说明.txt"}),
+            "a kept file changed, another missing": (lambda: (
+                self.write("Cross/config/settings.ini", b"[Cross]\r\nvolume=9\r\n"),
+                os.remove(self.in_game("Cross", "config", "window.ini"))), {"Cross/config/window.ini"}),
+            "a healthy folder": (lambda: None, set()),
+        }
+        for what, (prepare, rewritten) in damage.items():
+            with self.subTest(what):
+                self.setUp()
+                package = self.publish()
+                self.install_healthy()
+                prepare()
+                before = self.identities()
+                log = ui.LogReader()
+                self.assertEqual(self.repair(), [8])
+                after = self.identities()
+                for name, data in TREE.items():
+                    expected = b"[Cross]\r\nvolume=9\r\n" if what.startswith("a kept") and "settings" in name else data
+                    with open(self.in_game(*name.split("/")), "rb") as f:
+                        self.assertEqual(f.read(), expected, name)
+                self.assertTrue(os.path.isdir(self.in_game("Cross", "logs")))
+                unchanged = {n: i for n, i in before.items() if n.replace(os.sep, "/") not in rewritten}
+                self.assertEqual({n: after[n] for n in unchanged}, unchanged, "no intact file was written")
+                self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package, journal or backup left")
+                fetched = sum(int(r["sent"]) for r in self.package_requests())
+                ranges = [r for r in self.package_requests() if r["status"] == "206"]
+                self.assertEqual(len(ranges), len(self.package_requests()), "only ranges of the package")
+                if not rewritten:
+                    self.assertEqual(fetched, 0, "a healthy folder fetches no package bytes")
+                    self.assert_logged(log, [("worker", r"nothing to repair: all 8 files of the package are intact$")])
+                else:
+                    self.assertLess(fetched, os.path.getsize(package) * 0.6)
+                    self.assertEqual(len({r["connection"] for r in ranges}), 1, "one kept-alive connection")
+                    self.assert_logged(log, [
+                        ("worker", r"scan of .*: 8 files checked in \d+ ms \(\d+ bytes read\): \d+ damaged or missing"),
+                        ("worker", r"fetching \d+ bytes \(\d+% of the package\): \d+ of its \d+ blocks and its header"),
+                        ("worker", r".*/cross.7z: bytes=\d+-\d+: HTTP 206, Content-Range bytes \d+-\d+/\d+$"),
+                    ])
+
+    def test_a_server_without_ranges_serves_the_whole_package(self):
+        self.publish(max_ranges=0)
+        self.install_healthy()
+        self.write("Cross/bin/c.dll", b"broken")
+        before = self.identities()
+        self.assertEqual(self.repair(), [8])
+        with open(self.in_game("Cross", "bin", "c.dll"), "rb") as f:
+            self.assertEqual(f.read(), TREE["Cross/bin/c.dll"])
+        self.assertEqual([r["status"] for r in self.package_requests()], ["200", "200"],
+                         "a range answered whole, then the whole package")
+        after = self.identities()
+        self.assertEqual(after[os.path.join("Cross", "bin", "a.dll")], before[os.path.join("Cross", "bin", "a.dll")],
+                         "still only the damaged file is written")
+
+    def test_a_package_altered_on_the_server_after_publishing_changes_nothing(self):
+        package = self.publish()
+        self.install_healthy()
+        self.write("Cross/bin/c.dll", b"broken")
+        # A byte inside the damaged file's block, the package's size unchanged.
+        with open(package + ".manifest", encoding="utf-8") as f:
+            lines = [line.split("\t") for line in f.read().splitlines()]
+        block = int(next(l for l in lines if l[0] == "file" and l[1] == "Cross/bin/c.dll")[4])
+        offset = int([l for l in lines if l[0] == "block"][block][1])
+        with open(package, "r+b") as f:
+            f.seek(offset + 100)
+            byte = f.read(1)
+            f.seek(offset + 100)
+            f.write(bytes([byte[0] ^ 0xFF]))
+        before = ui.tree_of(self.game)
+        log = ui.LogReader()
+        self.assertEqual(self.repair(), [7], "fetched again after 1, 2 and 4 s, then refused")
+        self.assertEqual(ui.tree_of(self.game), before)
+        self.assert_logged(log, [("worker", r".*/cross.7z: bytes \d+-\d+ failed: the bytes at \d+ have SHA-256 "
+                                            r"[0-9a-f]{64}, where the manifest says [0-9a-f]{64} \(attempt 4 of 4\)$")])
+
+    def write(self, name, data):
+        with open(self.in_game(*name.split("/")), "wb") as f:
+            f.write(data)
