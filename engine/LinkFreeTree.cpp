@@ -10,8 +10,8 @@ namespace {
 
 bool HeldFolderIsLink(HANDLE folder)
 {
-    BY_HANDLE_FILE_INFORMATION facts;
-    return !GetFileInformationByHandle(folder, &facts) || (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    DWORD attributes = 0;
+    return !AttributesOf(folder, attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // A folder opened to be held: reading it (a handle without data access would
@@ -80,22 +80,22 @@ bool LinkFreeTree::Hold(const std::wstring& path, const std::wstring& key)
         return Refuse(path);
     }
     ScopedHandle folder = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT);
-    BY_HANDLE_FILE_INFORMATION facts;
-    if (!folder.IsValid() || !GetFileInformationByHandle(folder.Get(), &facts)) {
+    DWORD attributes = 0;
+    if (!folder.IsValid() || !AttributesOf(folder.Get(), attributes)) {
         return true;  // nothing there to follow; what acts on it will fail
     }
     // Checked again through the handle, and by name once it is held: a link
     // put there in between is found either way.
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsLink(path)) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsLink(path)) {
         return Refuse(path);
     }
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         held_.emplace(key, std::move(folder));
     }
     return true;  // a file in a folder's place is left to fail what acts on it
 }
 
-bool LinkFreeTree::Check(const std::wstring& path)
+bool LinkFreeTree::CheckFolders(const std::wstring& path)
 {
     const std::wstring below = Below(path);
     if (below.empty()) {
@@ -124,13 +124,13 @@ bool LinkFreeTree::Check(const std::wstring& path)
     if (parent != rootHandle_.Get() && HeldFolderIsLink(parent)) {
         return Refuse(path.substr(0, path.find_last_of(L'\\')));
     }
-    return !IsLink(path) || Refuse(path);
+    return true;
 }
 
 bool LinkFreeTree::CreateFolder(const std::wstring& path, bool& created)
 {
     created = false;
-    if (!Check(path)) {
+    if (!CheckFolders(path)) {
         return false;
     }
     created = CreateDirectoryW(path.c_str(), nullptr) != FALSE;

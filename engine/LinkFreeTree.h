@@ -8,8 +8,10 @@
 // Each folder below it that a path passes is checked once and then held open
 // without delete sharing until the repair ends, so that nobody can rename it
 // away and put a link under its name meanwhile. Right before each act the
-// path's own folder is checked again through its handle, and the path itself
-// is checked not to be a link.
+// path's own folder is checked again through its handle. The name acted on is
+// never followed by the acts themselves (a rename moves a link, CREATE_NEW
+// fails on one, DeleteItself removes one), so it is not looked up again: a
+// name that isn't there costs some systems a scan of its whole folder.
 #pragma once
 
 #include "ScopedHandle.h"
@@ -36,15 +38,16 @@ public:
     // the same whatever path leads to it; empty before Open.
     const std::wstring& Identity() const { return identity_; }
 
-    // True when `path` (the root followed by "\" and a relative path) and
-    // every folder between the root and it are no links; `path` itself need
-    // not exist. The folders on the way are held from now on. False logs the
-    // link it found, or a path that isn't below the root.
-    bool Check(const std::wstring& path);
+    // True when every folder between the root and `path` (the root followed
+    // by "\" and a relative path) is a real folder, no link; `path` itself is
+    // not looked at. The folders on the way are held from now on. False logs
+    // the link it found, or a path that isn't below the root.
+    bool CheckFolders(const std::wstring& path);
 
-    // Creates the folder `path` where none is, checked like Check and then
-    // held; `created` says whether this call made it. False (logged) only
-    // when a link is in the way; other failures are left to what follows.
+    // Creates the folder `path` where none is, the folders on the way checked
+    // as by CheckFolders, and holds it; `created` says whether this call made
+    // it. False (logged) only when a link is in the way; other failures are
+    // left to what follows.
     bool CreateFolder(const std::wstring& path, bool& created);
 
     // Lets go of the folder `path`, which the caller is about to remove.
@@ -57,7 +60,12 @@ public:
 private:
     // Holds the existing folder `path` (relative key `key`); false for a link.
     bool Hold(const std::wstring& path, const std::wstring& key);
+
+public:
+    // Logs the refusal of the link `link`; false.
     bool Refuse(const std::wstring& link) const;
+
+private:
 
     std::wstring root_;
     std::wstring identity_;

@@ -26,10 +26,10 @@ alignas(16) const uint32_t kRoundConstants[64] = {
 
 // Runs the compression function over whole 64-byte blocks with the SHA
 // instructions. The state is kept as the instructions want it: A, B, E, F in
-// one register and C, D, G, H in the other.
-__attribute__((target("sha,sse4.1,ssse3"))) void CompressWithShaInstructions(uint32_t state[8],
-                                                                              const unsigned char* data,
-                                                                              size_t blocks)
+// one register and C, D, G, H in the other. The stack is aligned on entry:
+// 32-bit Windows keeps it at 4 bytes, and the registers' spills need 16.
+__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void CompressWithShaInstructions(
+    uint32_t state[8], const unsigned char* data, size_t blocks)
 {
     const __m128i bigEndian = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));

@@ -16,7 +16,7 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 // Deletes a file, read-only or not, never through a link; true when it is gone.
 bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
 {
-    if (!tree.Check(path)) {
+    if (!tree.CheckFolders(path)) {
         return false;
     }
     if (DeleteItself(path)) {
@@ -29,7 +29,7 @@ bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
 // Renames within the game folder, never through a link.
 bool Move(LinkFreeTree& tree, const std::wstring& from, const std::wstring& to)
 {
-    if (!tree.Check(from) || !tree.Check(to)) {
+    if (!tree.CheckFolders(from) || !tree.CheckFolders(to)) {
         return false;
     }
     if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
@@ -105,7 +105,7 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
     for (auto f = record.folders.rbegin(); f != record.folders.rend(); ++f) {
         const std::wstring path = At(folder, *f);
         tree.Release(path);
-        if (tree.Check(path) && RemoveDirectoryW(path.c_str())) {
+        if (tree.CheckFolders(path) && !IsLink(path) && RemoveDirectoryW(path.c_str())) {
             ++undone.folders;
         }
     }
@@ -190,29 +190,33 @@ bool StagedRepair::CreateFolder(const std::wstring& path)
     return true;
 }
 
-bool StagedRepair::Taken(const std::wstring& path)
+DWORD StagedRepair::Listed(const std::wstring& path)
 {
     const std::wstring key = UpperAscii(path);
-    if (taken_.count(key) != 0) {
-        return true;
-    }
     const size_t slash = path.find_last_of(L'\\');
     const std::wstring parent = key.substr(0, slash);
     auto listing = listings_.find(parent);
     if (listing == listings_.end()) {
-        // Read once, before this repair writes anything there.
-        std::set<std::wstring> names;
+        // Read once, before this repair writes anything there: what is there,
+        // and what it is, without asking for one name after another.
+        std::map<std::wstring, DWORD> names;
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((path.substr(0, slash) + L"\\*").c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                names.insert(UpperAscii(found.cFileName));
+                names[UpperAscii(found.cFileName)] = found.dwFileAttributes;
             } while (FindNextFileW(search, &found));
             FindClose(search);
         }
         listing = listings_.emplace(parent, std::move(names)).first;
     }
-    return listing->second.count(key.substr(slash + 1)) != 0;
+    const auto name = listing->second.find(key.substr(slash + 1));
+    return name == listing->second.end() ? INVALID_FILE_ATTRIBUTES : name->second;
+}
+
+bool StagedRepair::Taken(const std::wstring& path)
+{
+    return taken_.count(UpperAscii(path)) != 0 || Listed(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
@@ -253,11 +257,14 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
 
 bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
 {
-    if (!tree_.Check(target)) {
+    if (!tree_.CheckFolders(target)) {
         return false;
     }
+    const DWORD attributes = Listed(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return tree_.Refuse(target);
+    }
     // A folder is never moved aside as a file's backup: its contents are the player's.
-    const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         Log(L"refused: a folder stands where the package has the file " + target);
         return false;
@@ -267,7 +274,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     if (known != targets_.end()) {
         // The same target again: its file is written anew, and the later entry wins.
         const std::wstring path = At(folder_, record_.replacements[known->second].staging);
-        if (!tree_.Check(path) || !file.Create(path, false)) {
+        if (!tree_.CheckFolders(path) || !file.Create(path, false)) {
             Log(L"can't create " + path + L" for " + target + L": " + ErrorText(GetLastError()));
             return false;
         }
@@ -349,7 +356,7 @@ bool StagedRepair::Commit()
         }
         const std::wstring target = At(folder_, r.target);
         const std::wstring backup = At(folder_, r.backup);
-        if (!tree_.Check(target) || !tree_.Check(backup)) {
+        if (!tree_.CheckFolders(target)) {
             RollBack();
             return false;
         }

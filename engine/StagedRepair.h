@@ -53,6 +53,9 @@ public:
 
 private:
     std::wstring Relative(const std::wstring& path) const;
+    // The attributes of what stood under this name before the repair, from
+    // its folder's listing; INVALID_FILE_ATTRIBUTES when nothing did.
+    DWORD Listed(const std::wstring& path);
     // Whether a file of this name was in its folder before the repair, or is
     // a name this repair has taken.
     bool Taken(const std::wstring& path);
@@ -68,7 +71,7 @@ private:
     RepairRecord record_;
     std::set<std::wstring> attempted_;                        // folders asked for, made or not
     std::map<std::wstring, size_t> targets_;                  // target -> its replacement
-    std::map<std::wstring, std::set<std::wstring>> listings_;  // folder -> the names it held before
+    std::map<std::wstring, std::map<std::wstring, DWORD>> listings_;  // folder -> its names before, with attributes
     std::set<std::wstring> taken_;                             // paths this repair has made or will use
 };
 

@@ -4,27 +4,56 @@
 
 namespace {
 
-// NtSetInformationFile through ntdll, which every process has loaded:
-// SetFileInformationByHandle came only with Vista.
-bool SetInformation(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
-{
-    using SetFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+// ntdll's file information calls, which every process has loaded:
+// SetFileInformationByHandle came only with Vista, and GetFileInformationByHandle
+// also asks for the volume's serial number, which costs some systems (wine)
+// a third of a millisecond a call.
+struct NtFileApi {
+    using InformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
     using ErrorFn = ULONG(WINAPI*)(NTSTATUS);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto set = reinterpret_cast<SetFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-    const auto toError =
-        reinterpret_cast<ErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-    if (set == nullptr || toError == nullptr) {
+    InformationFn set = nullptr;
+    InformationFn query = nullptr;
+    ErrorFn toError = nullptr;
+};
+
+const NtFileApi* NtFile()
+{
+    static const NtFileApi api = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        NtFileApi found;
+        found.set = reinterpret_cast<NtFileApi::InformationFn>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+        found.query = reinterpret_cast<NtFileApi::InformationFn>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
+        found.toError =
+            reinterpret_cast<NtFileApi::ErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        return found;
+    }();
+    if (api.set == nullptr || api.query == nullptr || api.toError == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return &api;
+}
+
+bool Information(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind, bool set)
+{
+    const NtFileApi* const api = NtFile();
+    if (api == nullptr) {
         return false;
     }
     IO_STATUS_BLOCK io = {};
-    const NTSTATUS status = set(file, &io, information, size, kind);
+    const NTSTATUS status = (set ? api->set : api->query)(file, &io, information, size, kind);
     if (status < 0) {
-        SetLastError(toError(status));
+        SetLastError(api->toError(status));
         return false;
     }
     return true;
+}
+
+bool SetInformation(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
+{
+    return Information(file, information, size, kind, true);
 }
 
 bool MarkForDeletion(HANDLE file)
@@ -51,13 +80,41 @@ bool IsLink(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool IsLinkedFile(HANDLE file)
+bool AttributesOf(HANDLE file, DWORD& attributes)
 {
-    BY_HANDLE_FILE_INFORMATION facts;
-    if (!GetFileInformationByHandle(file, &facts)) {
+    FILE_BASIC_INFORMATION basic = {};
+    if (!Information(file, &basic, sizeof(basic), FileBasicInformation, false)) {
         return false;
     }
-    return (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || facts.nNumberOfLinks > 1;
+    attributes = basic.FileAttributes;
+    return true;
+}
+
+bool FileFacts(HANDLE file, DWORD& attributes, DWORD& links)
+{
+    FILE_BASIC_INFORMATION basic = {};
+    // FILE_STANDARD_INFORMATION, which <winternl.h> leaves out.
+    struct {
+        LARGE_INTEGER allocationSize;
+        LARGE_INTEGER endOfFile;
+        ULONG numberOfLinks;
+        BOOLEAN deletePending;
+        BOOLEAN directory;
+    } standard = {};
+    if (!Information(file, &basic, sizeof(basic), FileBasicInformation, false) ||
+        !Information(file, &standard, sizeof(standard), static_cast<FILE_INFORMATION_CLASS>(5), false)) {
+        return false;
+    }
+    attributes = basic.FileAttributes;
+    links = standard.numberOfLinks;
+    return true;
+}
+
+bool IsLinkedFile(HANDLE file)
+{
+    DWORD attributes = 0;
+    DWORD links = 0;
+    return FileFacts(file, attributes, links) && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || links > 1);
 }
 
 ScopedHandle OpenOwnFile(const std::wstring& path, DWORD access, DWORD share, bool keep, bool& kept)
@@ -79,17 +136,27 @@ ScopedHandle OpenOwnFile(const std::wstring& path, DWORD access, DWORD share, bo
 
 bool DeleteItself(const std::wstring& path)
 {
+    // DeleteFileW removes a symbolic link itself, and fails on a folder, a
+    // junction and a read-only file; only those need a closer look.
+    if (DeleteFileW(path.c_str())) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return true;
+    }
     ScopedHandle file = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     // Files only: where a folder, or a link to one, is in the way, the caller fails.
-    BY_HANDLE_FILE_INFORMATION facts;
-    if (!GetFileInformationByHandle(file.Get(), &facts)) {
+    DWORD attributes = 0;
+    DWORD links = 0;
+    if (!FileFacts(file.Get(), attributes, links)) {
         return false;
     }
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         SetLastError(ERROR_DIRECTORY);
         return false;
     }
@@ -98,14 +165,14 @@ bool DeleteItself(const std::wstring& path)
     }
     // A read-only file refuses; the attribute is shared by every name of the
     // file, so it is cleared only where this name is the only one.
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) {
         return false;
     }
-    if (facts.nNumberOfLinks > 1) {
+    if (links > 1) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    const DWORD writable = facts.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
     if (!SetAttributesOf(file.Get(), writable == 0 ? FILE_ATTRIBUTE_NORMAL : writable) ||
         !MarkForDeletion(file.Get())) {
         return false;

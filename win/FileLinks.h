@@ -13,6 +13,12 @@
 // Whether `path` itself is a reparse point; false when nothing is there.
 bool IsLink(const std::wstring& path);
 
+// The attributes of the open `file`, and how many names (hard links) it has;
+// false when they can't be had. Cheaper than GetFileInformationByHandle,
+// which also asks for the volume's serial number.
+bool AttributesOf(HANDLE file, DWORD& attributes);
+bool FileFacts(HANDLE file, DWORD& attributes, DWORD& links);
+
 // Whether the open `file` is a link itself or has other hard links; also
 // false when that can't be told.
 bool IsLinkedFile(HANDLE file);
