@@ -50,7 +50,7 @@ SRes ArchiveReader::Open()
     LookToRead2_INIT(&lookStream_)
     CrcGenerateTable();
     RINOK(SzArEx_Open(&db_, &lookStream_.vt, &kSdkAllocator, &kSdkAllocator))
-    return BlockStream::CheckDictionaries(db_);
+    return BlockDecoder::CheckDictionaries(db_);
 }
 
 void ArchiveReader::DecodeOnlyBlocksOf(const std::vector<bool>& wanted)
@@ -64,11 +64,22 @@ void ArchiveReader::DecodeOnlyBlocksOf(const std::vector<bool>& wanted)
     }
 }
 
+std::vector<UInt32> ArchiveReader::WantedBlocks() const
+{
+    std::vector<UInt32> blocks;
+    for (UInt32 folder = 0; folder < db_.db.NumFolders; ++folder) {
+        if (wantedBlocks_.empty() || wantedBlocks_[folder]) {
+            blocks.push_back(folder);
+        }
+    }
+    return blocks;
+}
+
 SRes ArchiveReader::SkipFile(UInt32 i)
 {
     const UInt32 folder = db_.FileToFolder[i];
     // A block decoded whole serves any entry directly; a streamed one must be read in order.
-    if (folder == static_cast<UInt32>(-1) || !BlockStream::CanStream(db_, folder) ||
+    if (folder == static_cast<UInt32>(-1) || !BlockDecoder::CanStream(db_, folder) ||
         (!wantedBlocks_.empty() && !wantedBlocks_[folder])) {
         return SZ_OK;
     }
@@ -81,7 +92,7 @@ SRes ArchiveReader::ReadFile(UInt32 i, const Sink& sink)
     if (folder == static_cast<UInt32>(-1)) {
         return SZ_OK;  // an empty file
     }
-    if (!BlockStream::CanStream(db_, folder)) {
+    if (!BlockDecoder::CanStream(db_, folder)) {
         RINOK(EndStream())
         size_t offset = 0;
         size_t size = 0;

@@ -42,6 +42,12 @@ public:
     // Only the blocks that hold entries marked in `wanted` (one flag an entry)
     // are decoded from now on; call before the first ReadFile.
     void DecodeOnlyBlocksOf(const std::vector<bool>& wanted);
+    // Those blocks, in the archive's order.
+    std::vector<UInt32> WantedBlocks() const;
+
+    // The database, and the open archive, for decoders of their own.
+    const CSzArEx& Database() const { return db_; }
+    HANDLE File() const { return fileStream_.file.handle; }
 
     // Gives the bytes of file entry i to `sink` and checks their CRC. Entries
     // must come in archive order. SZ_ERROR_WRITE when the sink stopped; the

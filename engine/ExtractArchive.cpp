@@ -1,6 +1,9 @@
 #include "ExtractArchive.h"
 
 #include "ArchiveReader.h"
+#include "BlockDecoder.h"
+#include "BlockWorkers.h"
+#include "CriticalSection.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "ScopedHandle.h"
@@ -92,20 +95,226 @@ bool EntryName(const ArchiveReader& reader, UInt32 i, NameBuffer& buffer, std::w
     return true;
 }
 
-// Which entries are written: those `only` names, or every one.
-bool WantedEntries(const ArchiveReader& reader, const std::set<std::wstring>* only, NameBuffer& buffer,
-                   std::vector<bool>& wanted)
-{
-    wanted.assign(reader.EntryCount(), only == nullptr);
-    std::wstring name;
-    for (UInt32 i = 0; only != nullptr && i < reader.EntryCount(); ++i) {
-        if (!EntryName(reader, i, buffer, name)) {
-            return false;
-        }
-        wanted[i] = only->count(name) != 0;
+// One extraction: prepared whole (every name checked, the journal begun), then
+// the entries written, in the archive's order or, where several solid blocks
+// can be decoded at once, side by side; then the commit.
+class Extraction : public EntryWriter {
+public:
+    Extraction(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
+               const ExtractProgressFn& progress, const std::set<std::wstring>* only)
+        : reader_(archive, archivePath), archivePath_(archivePath), destination_(GameFolderPath(destination)),
+          progress_(progress), only_(only), repair_(destination_)
+    {
     }
-    return true;
-}
+
+    int Run()
+    {
+        const DWORD start = GetTickCount();
+        int result = Prepare();
+        if (result != kExtractOk) {
+            return result;
+        }
+        std::vector<UInt32> blocks;
+        for (UInt32 folder : reader_.WantedBlocks()) {
+            if (BlockDecoder::CanStream(reader_.Database(), folder)) {
+                blocks.push_back(folder);
+            }
+        }
+        const unsigned threads = BlockThreadCount(reader_.Database(), blocks);
+        result = threads > 1 ? WriteSideBySide(blocks, threads) : WriteAllInOrder();
+        if (result != kExtractOk) {
+            return result;
+        }
+        const SRes ended = reader_.Finish();
+        if (ended != SZ_OK) {
+            Log(archivePath_ + L": the last block: " + SdkResult(ended));
+            return ended;
+        }
+        if (!repair_.Commit()) {
+            return kExtractOutputFailed;
+        }
+        Log(L"extracted " + Num(static_cast<uint32_t>(count_)) + L" entries in " + Num(GetTickCount() - start) +
+            L" ms" + (threads > 1 ? L", " + Num(threads) + L" blocks at a time" : std::wstring()));
+        return kExtractOk;
+    }
+
+    // The workers' side: each entry's staging file, made one at a time.
+    bool Open(UInt32 index, StagingFile& file) override
+    {
+        CriticalSectionLocker locked(repairLock_);
+        return repair_.Stage(paths_[index], file);
+    }
+
+    bool Finish(UInt32 index, StagingFile& file) override
+    {
+        if (reader_.HasAttributes(index)) {
+            // A new file has the archive attribute already: that common case costs no call.
+            const UInt32 attributes = WindowsPartOf(reader_.Attributes(index));
+            if (attributes != FILE_ATTRIBUTE_ARCHIVE) {
+                file.SetAttributes(attributes);  // through the handle; a failure is only logged
+            }
+        }
+        return file.Finish();
+    }
+
+private:
+    // Reads the database, checks every name to be written before anything is,
+    // undoes a repair cut short, checks the room, begins the journal.
+    int Prepare()
+    {
+        const SRes opened = reader_.Open();
+        if (opened != SZ_OK) {
+            Log(archivePath_ + L": " + SdkResult(opened));
+            return opened;
+        }
+        wanted_.assign(reader_.EntryCount(), only_ == nullptr);
+        paths_.assign(reader_.EntryCount(), std::wstring());
+        std::wstring name;
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            if (!EntryName(reader_, i, nameBuffer_, name)) {
+                return kExtractNoMemory;
+            }
+            if (only_ != nullptr) {
+                wanted_[i] = only_->count(name) != 0;
+            }
+            if (!wanted_[i]) {
+                continue;
+            }
+            if (!IsSafeEntryName(name)) {
+                Log(L"refused entry name: " + name);
+                return kExtractOutputFailed;
+            }
+            if (!JoinOutputPath(destination_, name, paths_[i])) {
+                Log(L"entry path too long: " + destination_ + L"\\" + name);
+                return kExtractOutputFailed;
+            }
+        }
+        reader_.DecodeOnlyBlocksOf(wanted_);
+        count_ = static_cast<int32_t>(std::count(wanted_.begin(), wanted_.end(), true));
+
+        // A repair that was cut short is undone first; one whose journal can't
+        // be read holds the folder until someone looks at it.
+        const Recovery recovery = RecoverInterruptedRepair(destination_);
+        if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
+            return kExtractOutputFailed;
+        }
+        if (!RoomFor(reader_, wanted_, destination_) || !repair_.Begin()) {
+            return kExtractOutputFailed;
+        }
+        Log(L"extracting " + Num(static_cast<uint32_t>(count_)) +
+            (only_ == nullptr ? std::wstring() : L" of the " + Num(reader_.EntryCount())) + L" entries of " +
+            archivePath_ + L" into " + destination_);
+        return kExtractOk;
+    }
+
+    int WriteAllInOrder()
+    {
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            const int result = WriteInOrder(i);
+            if (result != kExtractOk) {
+                return result;
+            }
+        }
+        return kExtractOk;
+    }
+
+    // The folders along every path first; then, in the archive's order, the
+    // entries of no block or of blocks decoded whole; then the streamed
+    // blocks side by side.
+    int WriteSideBySide(const std::vector<UInt32>& blocks, unsigned threads)
+    {
+        const CSzArEx& db = reader_.Database();
+        std::vector<bool> streamed(db.db.NumFolders, false);
+        for (UInt32 folder : blocks) {
+            streamed[folder] = true;
+        }
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            if (wanted_[i] && !repair_.CreateFoldersAlong(paths_[i])) {
+                return kExtractOutputFailed;
+            }
+        }
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            const UInt32 folder = db.FileToFolder[i];
+            const int result = folder != kNoBlock && streamed[folder] ? kExtractOk : WriteInOrder(i);
+            if (result != kExtractOk) {
+                return result;
+            }
+        }
+        const SRes res = DecodeBlocksSideBySide(reader_.File(), archivePath_, db, blocks, wanted_, threads, *this,
+                                                [this](unsigned) { return Reported(); });
+        if (res == SZ_ERROR_WRITE) {
+            return kExtractOutputFailed;
+        }
+        if (res != SZ_OK) {
+            Log(archivePath_ + L": " + SdkResult(res));
+        }
+        return res;
+    }
+
+    // One entry, when the archive's order comes to it.
+    int WriteInOrder(UInt32 i)
+    {
+        const bool isFolder = reader_.IsFolder(i);
+        if (!wanted_[i]) {
+            // Decoded and let go where the block is decoded for others.
+            const SRes res = isFolder ? SZ_OK : reader_.SkipFile(i);
+            if (res != SZ_OK) {
+                Log(L"entry " + Num(i + 1) + L": " + SdkResult(res));
+            }
+            return res;
+        }
+        std::wstring& path = paths_[i];
+        if (!repair_.CreateFoldersAlong(path) || (isFolder && !repair_.CreateFolder(path))) {
+            return kExtractOutputFailed;
+        }
+        if (!isFolder) {
+            // The bytes go to the staging file as they are decoded.
+            StagingFile staging;
+            if (!Open(i, staging)) {
+                return kExtractOutputFailed;
+            }
+            const SRes res =
+                reader_.ReadFile(i, [&staging](const Byte* data, size_t size) { return staging.Write(data, size); });
+            if (res == SZ_ERROR_WRITE) {
+                return kExtractOutputFailed;
+            }
+            if (res != SZ_OK) {
+                Log(L"entry " + path + L": " + SdkResult(res));
+                return res;
+            }
+            if (!Finish(i, staging)) {
+                return kExtractOutputFailed;
+            }
+        }
+        return Reported() ? kExtractOk : kExtractOutputFailed;
+    }
+
+    // One more entry finished; false (logged) when the caller stops.
+    bool Reported()
+    {
+        if (progress_(++finished_, count_)) {
+            return true;
+        }
+        Log(L"extraction stopped after entry " + Num(static_cast<uint32_t>(finished_)) + L" of " +
+            Num(static_cast<uint32_t>(count_)));
+        return false;
+    }
+
+    static constexpr UInt32 kNoBlock = static_cast<UInt32>(-1);
+
+    ArchiveReader reader_;
+    const std::wstring& archivePath_;
+    const std::wstring destination_;
+    const ExtractProgressFn& progress_;
+    const std::set<std::wstring>* only_;
+    NameBuffer nameBuffer_;
+    std::vector<bool> wanted_;
+    std::vector<std::wstring> paths_;  // where each wanted entry goes
+    int32_t count_ = 0;                // entries to write
+    int32_t finished_ = 0;
+    StagedRepair repair_;
+    CriticalSection repairLock_;  // the workers make their staging files one at a time
+};
 
 }  // namespace
 
@@ -121,116 +330,8 @@ int ExtractArchive(const std::wstring& archivePath, const std::wstring& destinat
     return ExtractArchive(archive.Get(), archivePath, destination, progress);
 }
 
-int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& gameFolder,
+int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
                    const ExtractProgressFn& progress, const std::set<std::wstring>* only)
 {
-    const DWORD start = GetTickCount();
-    const std::wstring destination = GameFolderPath(gameFolder);
-    ArchiveReader reader(archive, archivePath);
-    const SRes opened = reader.Open();
-    if (opened != SZ_OK) {
-        Log(archivePath + L": " + SdkResult(opened));
-        return opened;
-    }
-
-    NameBuffer nameBuffer;
-    std::vector<bool> wanted;
-    if (!WantedEntries(reader, only, nameBuffer, wanted)) {
-        return kExtractNoMemory;
-    }
-    reader.DecodeOnlyBlocksOf(wanted);
-    const int32_t count = static_cast<int32_t>(std::count(wanted.begin(), wanted.end(), true));
-
-    // A repair that was cut short is undone first; one whose journal can't be
-    // read holds the folder until someone looks at it.
-    const Recovery recovery = RecoverInterruptedRepair(destination);
-    if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
-        return kExtractOutputFailed;
-    }
-    if (!RoomFor(reader, wanted, destination)) {
-        return kExtractOutputFailed;
-    }
-    StagedRepair repair(destination);
-    if (!repair.Begin()) {
-        return kExtractOutputFailed;
-    }
-
-    Log(L"extracting " + Num(static_cast<uint32_t>(count)) +
-        (only == nullptr ? std::wstring() : L" of the " + Num(reader.EntryCount())) + L" entries of " + archivePath +
-        L" into " + destination);
-    int32_t finished = 0;
-    for (UInt32 i = 0; i < reader.EntryCount(); ++i) {
-        const bool isFolder = reader.IsFolder(i);
-        if (!wanted[i]) {
-            // Decoded and let go where the block is decoded for others.
-            const SRes res = isFolder ? SZ_OK : reader.SkipFile(i);
-            if (res != SZ_OK) {
-                Log(L"entry " + Num(i + 1) + L": " + SdkResult(res));
-                return res;
-            }
-            continue;
-        }
-        std::wstring name;
-        if (!EntryName(reader, i, nameBuffer, name)) {
-            return kExtractNoMemory;
-        }
-
-        // Refused before anything of the entry is decoded or written.
-        std::wstring path;
-        if (!IsSafeEntryName(name)) {
-            Log(L"refused entry name: " + name);
-            return kExtractOutputFailed;
-        }
-        if (!JoinOutputPath(destination, name, path)) {
-            Log(L"entry path too long: " + destination + L"\\" + name);
-            return kExtractOutputFailed;
-        }
-
-        if (!repair.CreateFoldersAlong(path) || (isFolder && !repair.CreateFolder(path))) {
-            return kExtractOutputFailed;
-        }
-        if (!isFolder) {
-            // The bytes go to the staging file as they are decoded.
-            StagingFile staging;
-            if (!repair.Stage(path, staging)) {
-                return kExtractOutputFailed;
-            }
-            const SRes res = reader.ReadFile(i, [&staging](const Byte* data, size_t size) {
-                return staging.Write(data, size);
-            });
-            if (res == SZ_ERROR_WRITE) {
-                return kExtractOutputFailed;
-            }
-            if (res != SZ_OK) {
-                Log(L"entry " + name + L": " + SdkResult(res));
-                return res;
-            }
-            if (reader.HasAttributes(i)) {
-                // A new file has the archive attribute already: that common case costs no call.
-                const UInt32 attributes = WindowsPartOf(reader.Attributes(i));
-                if (attributes != FILE_ATTRIBUTE_ARCHIVE) {
-                    staging.SetAttributes(attributes);  // through the handle; a failure is only logged
-                }
-            }
-            if (!staging.Finish()) {
-                return kExtractOutputFailed;
-            }
-        }
-
-        if (!progress(++finished, count)) {
-            Log(L"extraction stopped after entry " + Num(static_cast<uint32_t>(finished)) + L" of " +
-                Num(static_cast<uint32_t>(count)));
-            return kExtractOutputFailed;
-        }
-    }
-    const SRes ended = reader.Finish();
-    if (ended != SZ_OK) {
-        Log(archivePath + L": the last block: " + SdkResult(ended));
-        return ended;
-    }
-    if (!repair.Commit()) {
-        return kExtractOutputFailed;
-    }
-    Log(L"extracted " + Num(static_cast<uint32_t>(count)) + L" entries in " + Num(GetTickCount() - start) + L" ms");
-    return kExtractOk;
+    return Extraction(archive, archivePath, destination, progress, only).Run();
 }

@@ -27,6 +27,10 @@ public:
     // Closes the complete file; false (logged) when closing fails.
     bool Finish();
 
+    // Closes an unfinished file (a failure: the roll-back deletes it).
+    void Abandon() { file_.Close(); }
+
+    bool IsOpen() const { return file_.IsValid(); }
     const std::wstring& Path() const { return path_; }
 
 private:

@@ -1,0 +1,247 @@
+#include "BlockWorkers.h"
+
+#include "BlockDecoder.h"
+#include "BlockStream.h"
+#include "CriticalSection.h"
+#include "DiagnosticsLog.h"
+#include "ScopedHandle.h"
+
+extern "C" {
+#include "7zCrc.h"
+}
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+
+namespace {
+
+constexpr unsigned kMostThreads = 4;
+// What all the decoders together may hold: a 32-bit program has 2 GB of
+// address space for everything.
+constexpr UInt64 kDecodersBudget = sizeof(void*) == 4 ? (UInt64(400) << 20) : (UInt64(2) << 30);
+// Each worker decodes this much at a time, and reads 1 MiB of the archive at a time.
+constexpr size_t kOutputBytes = size_t(2) << 20;
+constexpr UInt64 kWorkerOverhead = kOutputBytes + (UInt64(1) << 20);
+// How often the calling thread reports the entries finished.
+constexpr DWORD kProgressPollMs = 20;
+
+// What the workers share. Set before they start, but for the counters and
+// the first failure, which they change as they go.
+struct SharedWork {
+    HANDLE archive = nullptr;
+    const std::wstring* path = nullptr;
+    const CSzArEx* db = nullptr;
+    const std::vector<UInt32>* blocks = nullptr;
+    const std::vector<bool>* write = nullptr;
+    EntryWriter* writer = nullptr;
+    std::vector<std::vector<UInt32>> entriesOf;  // a list of file entries, in order, per block of `blocks`
+
+    std::atomic<size_t> nextBlock{0};
+    std::atomic<unsigned> finished{0};
+    std::atomic<bool> stop{false};
+
+    // The first failure ends every worker at its next step.
+    void Fail(SRes res)
+    {
+        CriticalSectionLocker locked(lock);
+        if (result == SZ_OK) {
+            result = res;
+        }
+        stop = true;
+    }
+    SRes Result()
+    {
+        CriticalSectionLocker locked(lock);
+        return result;
+    }
+
+private:
+    CriticalSection lock;
+    SRes result = SZ_OK;
+};
+
+// One thread: takes the next block, decodes it and writes its entries, until
+// none is left or the work stops.
+class BlockWorker {
+public:
+    explicit BlockWorker(SharedWork& work) : work_(work), buffer_(kOutputBytes) {}
+
+    void Run()
+    {
+        archive_ = ReopenSameFile(work_.archive, *work_.path);
+        if (!archive_.IsValid()) {
+            work_.Fail(SZ_ERROR_READ);
+            return;
+        }
+        for (size_t k = work_.nextBlock++; k < work_.blocks->size() && !work_.stop; k = work_.nextBlock++) {
+            const SRes res = Decode(k);
+            if (res != SZ_OK) {
+                work_.Fail(res);
+            }
+        }
+    }
+
+private:
+    SRes Decode(size_t k)
+    {
+        const UInt32 folder = (*work_.blocks)[k];
+        BlockDecoder decoder;
+        SRes res = decoder.Begin(*work_.db, folder, archive_.Get());
+        const std::vector<UInt32>& entries = work_.entriesOf[k];
+        size_t next = 0;
+        if (res == SZ_OK && !StartEntries(entries, next)) {
+            return SZ_ERROR_WRITE;
+        }
+        for (bool ended = false; res == SZ_OK && !ended && !work_.stop;) {
+            size_t size = 0;
+            res = decoder.Decode(buffer_.data(), buffer_.size(), size, ended);
+            // Each entry takes its bytes; what comes after the last one is let go.
+            for (const Byte* data = buffer_.data(); res == SZ_OK && size > 0 && entry_ != kNone;) {
+                const size_t take = static_cast<size_t>(std::min<UInt64>(left_, size));
+                crc_ = CrcUpdate(crc_, data, take);
+                if (file_.IsOpen() && !file_.Write(data, take)) {
+                    return SZ_ERROR_WRITE;
+                }
+                data += take;
+                size -= take;
+                left_ -= take;
+                if (left_ == 0) {
+                    res = EndEntry();
+                    if (res == SZ_OK && !StartEntries(entries, next)) {
+                        return SZ_ERROR_WRITE;
+                    }
+                }
+            }
+        }
+        if (res == SZ_ERROR_READ) {
+            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
+        }
+        if (res == SZ_OK && !work_.stop && entry_ != kNone) {
+            res = SZ_ERROR_DATA;  // the block ended inside a file
+        }
+        file_.Abandon();
+        entry_ = kNone;
+        return res;
+    }
+
+    // Begins the next entry of the list; false when its file can't be made.
+    bool StartEntries(const std::vector<UInt32>& entries, size_t& next)
+    {
+        entry_ = kNone;
+        if (next == entries.size()) {
+            return true;
+        }
+        entry_ = entries[next++];
+        left_ = SzArEx_GetFileSize(work_.db, entry_);
+        crc_ = CRC_INIT_VAL;
+        return !(*work_.write)[entry_] || work_.writer->Open(entry_, file_);
+    }
+
+    SRes EndEntry()
+    {
+        const CSzArEx& db = *work_.db;
+        if (SzBitWithVals_Check(&db.CRCs, entry_) && CRC_GET_DIGEST(crc_) != db.CRCs.Vals[entry_]) {
+            return SZ_ERROR_CRC;
+        }
+        if (file_.IsOpen() && !work_.writer->Finish(entry_, file_)) {
+            return SZ_ERROR_WRITE;
+        }
+        if ((*work_.write)[entry_]) {
+            ++work_.finished;
+        }
+        return SZ_OK;
+    }
+
+    static constexpr UInt32 kNone = 0xFFFFFFFFu;
+
+    SharedWork& work_;
+    ScopedHandle archive_;
+    std::vector<Byte> buffer_;
+    // The entry being written.
+    UInt32 entry_ = kNone;
+    UInt64 left_ = 0;
+    UInt32 crc_ = 0;
+    StagingFile file_;
+};
+
+DWORD WINAPI WorkerThreadProc(LPVOID parameter)
+{
+    BlockWorker(*static_cast<SharedWork*>(parameter)).Run();
+    return 0;
+}
+
+}  // namespace
+
+unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    unsigned threads = static_cast<unsigned>(
+        std::min<size_t>(std::min<DWORD>(system.dwNumberOfProcessors, kMostThreads), blocks.size()));
+    UInt64 need = 0;
+    for (UInt32 folder : blocks) {
+        need = std::max(need, BlockDecoder::DictionaryFor(db, folder) + kWorkerOverhead);
+    }
+    while (threads > 1 && threads * need > kDecodersBudget) {
+        --threads;
+    }
+    return threads;
+}
+
+SRes DecodeBlocksSideBySide(HANDLE archive, const std::wstring& path, const CSzArEx& db,
+                            const std::vector<UInt32>& blocks, const std::vector<bool>& write, unsigned threads,
+                            EntryWriter& writer, const std::function<bool(unsigned)>& finished)
+{
+    SharedWork work;
+    work.archive = archive;
+    work.path = &path;
+    work.db = &db;
+    work.blocks = &blocks;
+    work.write = &write;
+    work.writer = &writer;
+    work.entriesOf.resize(blocks.size());
+    std::map<UInt32, size_t> positionOf;
+    for (size_t k = 0; k < blocks.size(); ++k) {
+        positionOf[blocks[k]] = k;
+    }
+    for (UInt32 i = 0; i < db.NumFiles; ++i) {
+        const auto at = positionOf.find(db.FileToFolder[i]);
+        if (at != positionOf.end()) {
+            work.entriesOf[at->second].push_back(i);
+        }
+    }
+
+    std::vector<ScopedHandle> workers;
+    std::vector<HANDLE> waits;
+    for (unsigned i = 0; i < threads; ++i) {
+        ScopedHandle thread(CreateThread(nullptr, 0, WorkerThreadProc, &work, 0, nullptr));
+        if (!thread.IsValid()) {
+            Log(L"can't start a decoding thread: " + ErrorText(GetLastError()));
+            work.Fail(SZ_ERROR_THREAD);
+            break;
+        }
+        waits.push_back(thread.Get());
+        workers.push_back(std::move(thread));
+    }
+    // Every count from 1 on is reported, whatever order the entries finish in.
+    unsigned reported = 0;
+    bool stopped = false;
+    const auto report = [&] {
+        while (!stopped && reported < work.finished) {
+            if (!finished(++reported)) {
+                stopped = true;
+                work.stop = true;
+            }
+        }
+    };
+    while (!waits.empty() && WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE,
+                                                    kProgressPollMs) == WAIT_TIMEOUT) {
+        report();
+    }
+    report();
+    if (stopped) {
+        return SZ_ERROR_WRITE;
+    }
+    return work.Result();
+}
