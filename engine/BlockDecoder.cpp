@@ -17,6 +17,7 @@ namespace {
 constexpr UInt32 kMethodLzma = 0x30101;
 constexpr UInt32 kMethodLzma2 = 0x21;
 constexpr UInt32 kMethodX86 = 0x3030103;
+constexpr UInt32 kMethodPpmd = 0x30401;
 
 // What is read of the archive at a time.
 constexpr size_t kInputBytes = size_t(1) << 20;
@@ -82,6 +83,22 @@ UInt64 BlockDecoder::DictionaryFor(const CSzArEx& db, UInt32 folder)
     }
     const UInt64 unpacked = db.db.CoderUnpackSizes[db.db.FoToCoderUnpackSizes[folder]];
     return std::max<UInt64>(std::min<UInt64>(dictionary, unpacked), kMinDictionary);
+}
+
+UInt64 BlockDecoder::ModelMemoryFor(const CSzArEx& db, UInt32 folder)
+{
+    CSzFolder f;
+    if (!ReadFolder(db, folder, f)) {
+        return 0;
+    }
+    UInt64 memory = 0;
+    for (UInt32 c = 0; c < f.NumCoders; ++c) {
+        // Its properties: the model's order, then its memory size.
+        if (f.Coders[c].MethodID == kMethodPpmd && f.Coders[c].PropsSize == 5) {
+            memory += ReadUi32(PropertiesOf(db, folder, f.Coders[c]) + 1);
+        }
+    }
+    return memory;
 }
 
 bool BlockDecoder::CanStream(const CSzArEx& db, UInt32 folder)

@@ -28,6 +28,10 @@ public:
     // 0 for properties the format forbids.
     static UInt64 DictionaryFor(const CSzArEx& db, UInt32 folder);
 
+    // The memory a PPMd coder of block `folder` asks for its model; 0 where
+    // the block has none.
+    static UInt64 ModelMemoryFor(const CSzArEx& db, UInt32 folder);
+
     // SZ_ERROR_MEM when a block to be streamed needs a dictionary larger than
     // this program can hold: the archive is refused before anything is
     // allocated or written. Other faults are left to the decoding.

@@ -5,14 +5,18 @@
 #include "CriticalSection.h"
 #include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
+#include "SdkAllocator.h"
 
 extern "C" {
 #include "7zCrc.h"
+#include "7zFile.h"
 }
 
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -86,43 +90,101 @@ private:
     SRes Decode(size_t k)
     {
         const UInt32 folder = (*work_.blocks)[k];
-        BlockDecoder decoder;
-        SRes res = decoder.Begin(*work_.db, folder, archive_.Get());
         const std::vector<UInt32>& entries = work_.entriesOf[k];
         size_t next = 0;
-        if (res == SZ_OK && !StartEntries(entries, next)) {
-            return SZ_ERROR_WRITE;
-        }
-        for (bool ended = false; res == SZ_OK && !ended && !work_.stop;) {
-            size_t size = 0;
-            res = decoder.Decode(buffer_.data(), buffer_.size(), size, ended);
-            // Each entry takes its bytes; what comes after the last one is let go.
-            for (const Byte* data = buffer_.data(); res == SZ_OK && size > 0 && entry_ != kNone;) {
-                const size_t take = static_cast<size_t>(std::min<UInt64>(left_, size));
-                crc_ = CrcUpdate(crc_, data, take);
-                if (file_.IsOpen() && !file_.Write(data, take)) {
-                    return SZ_ERROR_WRITE;
-                }
-                data += take;
-                size -= take;
-                left_ -= take;
-                if (left_ == 0) {
-                    res = EndEntry();
-                    if (res == SZ_OK && !StartEntries(entries, next)) {
-                        return SZ_ERROR_WRITE;
-                    }
-                }
-            }
-        }
-        if (res == SZ_ERROR_READ) {
-            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
-        }
+        SRes res = BlockDecoder::CanStream(*work_.db, folder) ? Stream(folder, entries, next)
+                                                              : DecodeWhole(folder, entries, next);
         if (res == SZ_OK && !work_.stop && entry_ != kNone) {
             res = SZ_ERROR_DATA;  // the block ended inside a file
         }
         file_.Abandon();
         entry_ = kNone;
         return res;
+    }
+
+    // The usual chains: a piece at a time, as it is decoded.
+    SRes Stream(UInt32 folder, const std::vector<UInt32>& entries, size_t& next)
+    {
+        SRes res = decoder_.Begin(*work_.db, folder, archive_.Get());
+        if (res == SZ_OK && !StartEntries(entries, next)) {
+            return SZ_ERROR_WRITE;
+        }
+        for (bool ended = false; res == SZ_OK && !ended && !work_.stop;) {
+            size_t size = 0;
+            res = decoder_.Decode(buffer_.data(), buffer_.size(), size, ended);
+            if (res == SZ_OK) {
+                res = Take(buffer_.data(), size, entries, next);
+            }
+        }
+        if (res == SZ_ERROR_READ) {
+            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
+        }
+        return res;
+    }
+
+    // Any other chain (BCJ2, PPMd, ...): the whole block at once, by the SDK,
+    // which checks the block's CRC; the buffer is kept for the next such block.
+    SRes DecodeWhole(UInt32 folder, const std::vector<UInt32>& entries, size_t& next)
+    {
+        const UInt64 size = SzAr_GetFolderUnpackSize(&work_.db->db, folder);
+        if (size > SIZE_MAX) {
+            return SZ_ERROR_MEM;
+        }
+        if (size > wholeSize_) {
+            whole_.reset(new (std::nothrow) Byte[static_cast<size_t>(size)]);
+            wholeSize_ = whole_ ? static_cast<size_t>(size) : 0;
+            if (!whole_) {
+                return SZ_ERROR_MEM;
+            }
+        }
+        CFileInStream file;
+        FileInStream_CreateVTable(&file);
+        file.file.handle = archive_.Get();  // stays ours: the SDK never closes it here
+        file.wres = 0;
+        CLookToRead2 look;
+        LookToRead2_CreateVTable(&look, False);
+        look.realStream = &file.vt;
+        look.buf = buffer_.data();  // free until the block is decoded
+        look.bufSize = buffer_.size();
+        LookToRead2_INIT(&look)
+        const SRes res = SzAr_DecodeFolder(&work_.db->db, folder, &look.vt, work_.db->dataPos, whole_.get(),
+                                           static_cast<size_t>(size), &kSdkAllocator);
+        if (res == SZ_ERROR_READ) {
+            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
+        }
+        if (res != SZ_OK) {
+            return res;
+        }
+        if (!StartEntries(entries, next)) {
+            return SZ_ERROR_WRITE;
+        }
+        return Take(whole_.get(), static_cast<size_t>(size), entries, next);
+    }
+
+    // Each entry takes its bytes of a decoded piece; what comes after the last
+    // one is let go.
+    SRes Take(const Byte* data, size_t size, const std::vector<UInt32>& entries, size_t& next)
+    {
+        while (size > 0 && entry_ != kNone) {
+            const size_t take = static_cast<size_t>(std::min<UInt64>(left_, size));
+            crc_ = CrcUpdate(crc_, data, take);
+            if (file_.IsOpen() && !file_.Write(data, take)) {
+                return SZ_ERROR_WRITE;
+            }
+            data += take;
+            size -= take;
+            left_ -= take;
+            if (left_ == 0) {
+                const SRes res = EndEntry();
+                if (res != SZ_OK) {
+                    return res;
+                }
+                if (!StartEntries(entries, next)) {
+                    return SZ_ERROR_WRITE;
+                }
+            }
+        }
+        return SZ_OK;
     }
 
     // Begins the next entry of the list; false when its file can't be made.
@@ -158,6 +220,9 @@ private:
     SharedWork& work_;
     ScopedHandle archive_;
     std::vector<Byte> buffer_;
+    BlockDecoder decoder_;  // one for every block: a dictionary of the same size is kept
+    std::unique_ptr<Byte[]> whole_;  // a block decoded whole
+    size_t wholeSize_ = 0;
     // The entry being written.
     UInt32 entry_ = kNone;
     UInt64 left_ = 0;
@@ -173,6 +238,28 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter)
 
 }  // namespace
 
+// What a worker holds to decode block `folder`: a streamed block's dictionary
+// and buffers; for a block decoded whole, every coder's output (the block and,
+// for BCJ2, its side streams) and a PPMd model's memory.
+UInt64 MemoryFor(const CSzArEx& db, UInt32 folder)
+{
+    if (BlockDecoder::CanStream(db, folder)) {
+        return BlockDecoder::DictionaryFor(db, folder) + kWorkerOverhead;
+    }
+    UInt64 need = kWorkerOverhead;
+    for (UInt32 c = db.db.FoToCoderUnpackSizes[folder]; c < db.db.FoToCoderUnpackSizes[folder + 1]; ++c) {
+        need += db.db.CoderUnpackSizes[c];
+    }
+    return need + BlockDecoder::ModelMemoryFor(db, folder);
+}
+
+bool CanDecodeSideBySide(const CSzArEx& db, UInt32 folder)
+{
+    // A block decoded whole takes no more than a share of the budget, so that
+    // a few fit side by side; a larger one is decoded alone, in order.
+    return BlockDecoder::CanStream(db, folder) || MemoryFor(db, folder) <= kDecodersBudget / kMostThreads;
+}
+
 unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks)
 {
     SYSTEM_INFO system;
@@ -181,7 +268,7 @@ unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks)
         std::min<size_t>(std::min<DWORD>(system.dwNumberOfProcessors, kMostThreads), blocks.size()));
     UInt64 need = 0;
     for (UInt32 folder : blocks) {
-        need = std::max(need, BlockDecoder::DictionaryFor(db, folder) + kWorkerOverhead);
+        need = std::max(need, MemoryFor(db, folder));
     }
     while (threads > 1 && threads * need > kDecodersBudget) {
         --threads;

@@ -28,12 +28,16 @@ public:
     virtual bool Finish(UInt32 index, StagingFile& file) = 0;
 };
 
+// Whether block `folder` can be decoded beside others: a streamed one, or
+// one the SDK decodes whole that needs no more than a share of the memory.
+bool CanDecodeSideBySide(const CSzArEx& db, UInt32 folder);
+
 // How many blocks of `blocks` to decode at once: no more than the processors
 // and 4, and never more than the decoders' memory allows together (400 MB in
 // a 32-bit program). 1 or less: decode them one after the other instead.
 unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks);
 
-// Decodes `blocks` (each must be streamable) of the archive `db`, held open as
+// Decodes `blocks` (each one that CanDecodeSideBySide) of the archive `db`, held open as
 // `archive` at `path`, on `threads` threads; the file entries of each block are
 // written through `writer` where `write` marks them, and otherwise decoded and
 // let go. `finished` gets the count of entries done so far, on the calling

@@ -116,7 +116,7 @@ public:
         }
         std::vector<UInt32> blocks;
         for (UInt32 folder : reader_.WantedBlocks()) {
-            if (BlockDecoder::CanStream(reader_.Database(), folder)) {
+            if (CanDecodeSideBySide(reader_.Database(), folder)) {
                 blocks.push_back(folder);
             }
         }
@@ -219,14 +219,14 @@ private:
     }
 
     // The folders along every path first; then, in the archive's order, the
-    // entries of no block or of blocks decoded whole; then the streamed
-    // blocks side by side.
+    // entries of no block or of blocks too large to decode beside others;
+    // then the other blocks side by side.
     int WriteSideBySide(const std::vector<UInt32>& blocks, unsigned threads)
     {
         const CSzArEx& db = reader_.Database();
-        std::vector<bool> streamed(db.db.NumFolders, false);
+        std::vector<bool> sideBySide(db.db.NumFolders, false);
         for (UInt32 folder : blocks) {
-            streamed[folder] = true;
+            sideBySide[folder] = true;
         }
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             if (wanted_[i] && !repair_.CreateFoldersAlong(paths_[i])) {
@@ -235,7 +235,7 @@ private:
         }
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             const UInt32 folder = db.FileToFolder[i];
-            const int result = folder != kNoBlock && streamed[folder] ? kExtractOk : WriteInOrder(i);
+            const int result = folder != kNoBlock && sideBySide[folder] ? kExtractOk : WriteInOrder(i);
             if (result != kExtractOk) {
                 return result;
             }

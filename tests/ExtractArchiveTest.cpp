@@ -18,7 +18,7 @@ const std::string kChinese = [] {
 
 TEST_F(ExtractArchiveTest, EveryMethodAndFilterUnpacksTheSameFiles)
 {
-    for (const wchar_t* name : {L"lzma.7z", L"lzma2.7z", L"bcj.7z", L"bcj2.7z", L"arm64.7z", L"arm.7z",
+    for (const wchar_t* name : {L"lzma.7z", L"lzma2.7z", L"bcj.7z", L"bcj2.7z", L"bcj2-blocks.7z", L"arm64.7z", L"arm.7z",
                                 L"delta.7z", L"solid.7z", L"nonsolid.7z", L"copy.7z", L"ppmd.7z"}) {
         SCOPED_TRACE(Narrow(name));
         DeleteTree(game);

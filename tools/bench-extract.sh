@@ -4,9 +4,12 @@
 #   mixed-blocks  the same in blocks of at most 4 MB
 #   real          a game-like folder of many files (tools/bench_corpus.py: Windows
 #                 DLLs, fonts and icons from installed Debian packages), LZMA2 -mx5
+#   real-published  the same, packed as tools/publish-package packs it (-mx9, blocks
+#                 of at most 16 MB)
 # Each is unpacked by ExtractArchive (bench_extract.exe), into an empty folder and
 # over one that holds the same files already (the usual repair), and by the LZMA SDK's own
-# example extractor, both under wine, and by `7z x -mmt1` natively; and its files
+# example extractor, both under wine, and by `7z x` natively with one thread and
+# with its default threads; and its files
 # are written plainly by bench_file_floor.exe (the same names, sizes and order,
 # CreateFileW/WriteFile/CloseHandle only, no decoding): the floor of any
 # extraction on the same platform. For the win64 build under wine64 and the
@@ -96,6 +99,7 @@ python3 tools/bench_corpus.py "$work/real" "$size_mb"
 (cd "$work/mixed" && 7zz a -bd -bso0 -bsp0 -m0=LZMA2 -mx=5 -mmt1 -ms=on "$work/mixed-solid.7z" Cross)
 (cd "$work/mixed" && 7zz a -bd -bso0 -bsp0 -m0=LZMA2 -mx=5 -mmt1 -ms=4m "$work/mixed-blocks.7z" Cross)
 (cd "$work/real" && 7zz a -bd -bso0 -bsp0 -m0=LZMA2 -mx=5 -mmt1 -ms=on "$work/real.7z" Cross)
+(cd "$work/real" && 7zz a -bd -bso0 -bsp0 -m0=LZMA2 -mx=9 -ms=16m "$work/real-published.7z" Cross)
 
 # The entries of an archive in archive order, for the file floor.
 manifest() {
@@ -160,6 +164,7 @@ run() {  # archive
   prefill=
   best floor "$VNK_WINE" "$build/tools/bench_file_floor.exe" "$(win "$work/manifest.txt")" "$(win "$out/run")"
   best sz 7z x -mmt1 -bd -y -o"$out/run" "$archive"
+  best szmt 7z x -bd -y -o"$out/run" "$archive"
   echo "entries: $(wc -l < "$work/manifest.txt")"
   echo "ours_seconds: $ours (of which ExtractArchive itself: $inside)"
   echo "ours_peak_mb: $((peak / 1024))"
@@ -167,8 +172,9 @@ run() {  # archive
   echo "sdk_example_seconds: $sdk"
   echo "sdk_example_peak_mb: $((sdk_peak / 1024))"
   echo "7z_mmt1_seconds: $sz"
+  echo "7z_default_threads_seconds: $szmt"
   echo "file_floor_seconds: $floor"
-  python3 -c "print('ratio_vs_sdk_example: %.2f' % ($ours / $sdk)); print('ratio_vs_7z: %.2f' % ($ours / $sz)); print('ratio_vs_file_floor: %.2f' % ($ours / $floor))"
+  python3 -c "print('ratio_vs_sdk_example: %.2f' % ($ours / $sdk)); print('ratio_vs_7z_mmt1: %.2f' % ($ours / $sz)); print('ratio_vs_7z_default_threads: %.2f' % ($ours / $szmt)); print('ratio_vs_file_floor: %.2f' % ($ours / $floor))"
 }
 
 describe() {  # archive
@@ -185,6 +191,8 @@ bench() {  # arch build-dir prefix
   run "$work/mixed-blocks.7z"
   echo "== $1 build: real, many files ($(describe "$work/real.7z"))"
   run "$work/real.7z"
+  echo "== $1 build: real, as published ($(describe "$work/real-published.7z"))"
+  run "$work/real-published.7z"
   vnk_wineserver_stop
 }
 

@@ -175,6 +175,7 @@ def main():
         "lzma2.7z": ["-m0=LZMA2"],
         "bcj.7z": ["-m0=LZMA2", "-mf=BCJ"],
         "bcj2.7z": ["-m0=LZMA", "-mf=BCJ2"],
+        "bcj2-blocks.7z": ["-m0=LZMA", "-mf=BCJ2", "-ms=1f"],  # blocks decoded whole, side by side
         "arm64.7z": ["-m0=LZMA2", "-mf=ARM64"],
         "arm.7z": ["-m0=LZMA2", "-mf=ARM"],
         "delta.7z": ["-m0=LZMA2", "-mf=Delta:4"],
@@ -264,7 +265,7 @@ def main():
         "fuzz-bcj.7z": ["-m0=LZMA", "-mf=BCJ", "-mhc=off"],
         "fuzz-lzma2-blocks.7z": ["-m0=LZMA2", "-ms=1f", "-mhc=off"],
         "fuzz-copy.7z": ["-m0=Copy", "-ms=off", "-mhc=off"],
-        "fuzz-bcj2.7z": ["-m0=LZMA", "-mf=BCJ2", "-mhc=off"],
+        "fuzz-bcj2.7z": ["-m0=LZMA", "-mf=BCJ2", "-ms=1f", "-mhc=off"],
         "fuzz-delta.7z": ["-m0=LZMA2", "-mf=Delta:2", "-mhc=off"],
         "fuzz-ppmd.7z": ["-m0=PPMd", "-mhc=off"],
     }.items():
