@@ -3,6 +3,7 @@
 #include "BuildSettings.h"
 #include "DebugPrivilege.h"
 #include "MainWindow.h"
+#include "SingleInstance.h"
 #include "UsageReport.h"
 
 #include "DiagnosticsLog.h"
@@ -43,11 +44,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     // Before anything can load a DLL by name: never from beside the program.
     LimitDllSearchToSystemFolder();
+    SetLogUiThread();
+    // One copy per player, decided before the game folder is looked for or a
+    // journal recovered: a second start shows the first and ends.
+    SingleInstance instanceOfThisPlayer;
+    if (!instanceOfThisPlayer.Claim()) {
+        const bool shown = SingleInstance::ShowRunningCopy();
+        Log(std::wstring(L"another copy runs already: ") +
+            (shown ? L"its window is brought to the front" : L"its window did not show") + L"; this one ends");
+        return 0;
+    }
     AppInstance = instance;
     Quv::UI::SetModuleInstance(instance);
     const GdiplusSession session;  // COM and GDI+, until the report is sent
 
-    SetLogUiThread();
     LogStart();
     EnableDebugPrivilege();
     const int exitCode = RunMainWindow();

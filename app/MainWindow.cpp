@@ -17,9 +17,10 @@
 
 using namespace Quv::UI;
 
+const wchar_t kMainWindowTitle[] = L"Lumora修复工具";
+
 namespace {
 
-const wchar_t kTitle[] = L"Lumora修复工具";
 constexpr int32_t kWidth = 548;
 constexpr int32_t kHeight = 300;
 
@@ -67,12 +68,13 @@ int RunMainWindow()
     ImageControl* icon = root->CreateImageControl(caption, "icon");
     icon->SetImage(IDB_TITLE_EMBLEM);
     icon->SetPosition(15, 13, 31, 29);
-    AddLabel(*root, caption, "title", kTitle, Rect{33, 8, 183, 33});
+    AddLabel(*root, caption, "title", kMainWindowTitle, Rect{33, 8, 183, 33});
 
+    // Tab visits the field and the buttons below it, not the caption's glyphs.
     AddButton(*root, caption, "min", kMinimizeGlyph, nullptr, Rect{493, 12, 509, 28},
-              [&controller] { controller.OnMinimizeClicked(); });
+              [&controller] { controller.OnMinimizeClicked(); })->tabStop = false;
     AddButton(*root, caption, "close", kCloseGlyph, nullptr, Rect{519, 12, 535, 28},
-              [&controller] { controller.OnCloseClicked(); });
+              [&controller] { controller.OnCloseClicked(); })->tabStop = false;
     AddLabel(*root, caption, "path_tips", L"游戏路径: ", Rect{73, 113, 143, 141});
     ImageControl* field = root->CreateImageControl(caption, "edit_bkg");
     field->SetImage(IDB_FOLDER_FIELD);
@@ -91,18 +93,22 @@ int RunMainWindow()
     parts.statusText->SetPosition(0, 168, kWidth, 196);
     parts.repairButton = AddButton(*root, caption, "btn_sure", kLargeButton, L"修复", Rect{179, 210, 269, 257},
                                    [&controller] { controller.OnRepairClicked(); });
-    AddButton(*root, caption, "btn_cancel", kLargeButton, L"关闭", Rect{279, 210, 369, 257},
-              [&controller] { controller.OnCloseClicked(); });
+    ButtonControl* closeButton = AddButton(*root, caption, "btn_cancel", kLargeButton, L"关闭",
+                                           Rect{279, 210, 369, 257}, [&controller] { controller.OnCloseClicked(); });
+    // Enter presses 修复; Alt+F4 closes as 关闭 does: the worker stopped, the report sent.
+    root->keyboard.defaultButton = parts.repairButton;
+    root->keyboard.closeButton = closeButton;
 
     parts.folderEdit->AddChangeHandler([&controller] { controller.OnFolderTextChanged(); });
     root->AddCreateHandler([&controller] { controller.OnMainWindowCreated(); });
     host->AddMessageHandler(WM_REPAIR_EVENT,
                             [&controller](uint32_t code, int32_t param) { controller.OnRepairEvent(code, param); });
 
-    if (!host->Create(kTitle, kWidth, kHeight)) {
+    if (!host->Create(kMainWindowTitle, kWidth, kHeight)) {
         return 1;  // no window could ever end a message loop
     }
     host->Show(true);
+    root->keyboard.Focus(parts.folderEdit);
 
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -32,6 +32,10 @@ public:
         SetSkin(*close, kCloseGlyph);
         close->AddClickHandler(CloseWith(2));
         close->SetPosition(317, 14, 333, 30);
+        // Esc and the system's close do what the close button does.
+        close->tabStop = false;
+        root_.keyboard.cancelButton = close;
+        root_.keyboard.closeButton = close;
         TextControl* text = root_.CreateTextControl(caption_, "title");
         text->SetText(message);
         text->SetAlignment(kAlignCenter, kAlignCenter);
@@ -43,9 +47,13 @@ public:
         root_.OnClose();
     }
 
+    // The first button added is the one Enter presses.
     void AddButton(const char* name, const wchar_t* caption, int32_t result, Rect position)
     {
         ButtonControl* button = root_.CreateButtonControl(caption_, name);
+        if (root_.keyboard.defaultButton == nullptr) {
+            root_.keyboard.defaultButton = button;
+        }
         SetSkin(*button, kLargeButton);
         button->SetText(caption);
         button->AddClickHandler(CloseWith(result));

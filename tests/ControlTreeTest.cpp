@@ -284,3 +284,66 @@ TEST_F(ControlTreeTest, SettersCompareFirstExceptTheAlignment)
 }
 
 }  // namespace
+
+// The keyboard without a window: Tab visits the enabled buttons that are tab
+// stops, in the tree's order and round; Enter presses the focused button or
+// the default one, Esc the cancel one, Space the focused one; a disabled
+// button is never pressed.
+namespace {
+
+TEST(KeyboardFocusTest, TabEnterEscAndSpaceFollowTheButtonsThatCanBePressed)
+{
+    WindowRoot root;
+    ImageControl* background = root.CreateImageControl(nullptr, "bkg");
+    std::vector<std::string> pressed;
+    const auto add = [&](const char* name) {
+        ButtonControl* button = root.CreateButtonControl(background, name);
+        button->AddClickHandler([&pressed, name] { pressed.push_back(name); });
+        return button;
+    };
+    ButtonControl* glyph = add("glyph");
+    ButtonControl* browse = add("browse");
+    ButtonControl* repair = add("repair");
+    ButtonControl* close = add("close");
+    glyph->tabStop = false;
+    root.keyboard.defaultButton = repair;
+    root.keyboard.cancelButton = glyph;
+
+    EXPECT_EQ(root.keyboard.TabOrder(), (std::vector<ControlBase*>{browse, repair, close}));
+    root.keyboard.Focus(browse);
+    EXPECT_FALSE(root.keyboard.ShowsMarkOn(browse)) << "no mark until the keyboard moves the focus";
+    root.keyboard.Focus(nullptr);
+    const struct {
+        UINT key;
+        bool taken;
+        const char* focusedAfter;  // null: none
+        std::vector<std::string> pressedAfter;
+    } steps[] = {
+        {VK_RETURN, true, nullptr, {"repair"}},               // nothing focused: the default button
+        {VK_SPACE, false, nullptr, {"repair"}},                // nothing to press: the key goes on
+        {VK_TAB, true, "browse", {"repair"}},
+        {VK_TAB, true, "repair", {"repair"}},
+        {VK_SPACE, true, "repair", {"repair", "repair"}},
+        {VK_TAB, true, "close", {"repair", "repair"}},
+        {VK_RETURN, true, "close", {"repair", "repair", "close"}},  // the focused button before the default
+        {VK_TAB, true, "browse", {"repair", "repair", "close"}},    // round
+        {VK_ESCAPE, true, "browse", {"repair", "repair", "close", "glyph"}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.key);
+        EXPECT_EQ(root.keyboard.OnKey(step.key), step.taken);
+        ControlBase* focused = root.keyboard.Focused();
+        EXPECT_EQ(focused == nullptr ? std::string() : focused->name,
+                  step.focusedAfter == nullptr ? std::string() : step.focusedAfter);
+        EXPECT_EQ(pressed, step.pressedAfter);
+        EXPECT_EQ(root.keyboard.ShowsMarkOn(focused), step.key == VK_TAB || focused != nullptr);
+    }
+    // A disabled button drops out of the order and is not pressed by Enter.
+    repair->SetEnabled(false);
+    EXPECT_EQ(root.keyboard.TabOrder(), (std::vector<ControlBase*>{browse, close}));
+    root.keyboard.Focus(nullptr);
+    root.keyboard.OnKey(VK_RETURN);
+    EXPECT_EQ(pressed.size(), 4u);
+}
+
+}  // namespace

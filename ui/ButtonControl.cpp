@@ -2,6 +2,7 @@
 
 #include "Drawing.h"
 #include "ImageLoader.h"
+#include "WindowRoot.h"
 
 namespace Quv::UI {
 
@@ -55,6 +56,11 @@ void ButtonControl::OnLButtonDown(Point) { ChangeState(Pressed); }
 void ButtonControl::OnLButtonUp()
 {
     ChangeState(Hover);
+    Click();
+}
+
+void ButtonControl::Click()
+{
     if (!enabled) {
         return;
     }
@@ -62,6 +68,8 @@ void ButtonControl::OnLButtonUp()
         handler();
     }
 }
+
+void ButtonControl::OnFocusChanged(bool) { Invalidate(); }
 
 void ButtonControl::Draw(Gdiplus::Graphics* surface)
 {
@@ -78,6 +86,9 @@ void ButtonControl::Draw(Gdiplus::Graphics* surface)
     }
     if (!text.empty()) {
         DrawTextInRect(surface, text, rect, UiFontFace(), kUiFontPoints, kAlignCenter, kAlignCenter, 0xFFFFFFFF);
+    }
+    if (windowRoot != nullptr && windowRoot->keyboard.ShowsMarkOn(this)) {
+        DrawFocusMark(surface, rect);
     }
 }
 

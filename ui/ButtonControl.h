@@ -23,12 +23,18 @@ public:
     void SetEnabled(bool value);
     void SetText(const std::wstring& caption);
     void AddClickHandler(ClickHandler handler);
+    // Runs the click handlers, as a release over the button does; nothing
+    // when it is disabled. The handlers may close the window.
+    void Click();
 
     void OnMouseEnter(Point point) override;
     void OnMouseLeave() override;
     void OnLButtonDown(Point point) override;
     void OnLButtonUp() override;
     void Draw(Gdiplus::Graphics* surface) override;
+    bool TakesFocus() const override { return enabled && tabStop; }
+    void OnFocusChanged(bool focused) override;
+    ButtonControl* AsButton() override { return this; }
 
     std::vector<ClickHandler> clickHandlers;
     std::unique_ptr<Gdiplus::Image> normalImage;
@@ -38,6 +44,7 @@ public:
     std::wstring text;
     ButtonState state = Normal;
     bool enabled = true;
+    bool tabStop = true;  // Tab visits it (a caption's glyph buttons don't)
 
 private:
     // A disabled button follows the pointer in `state` but shows nothing of it.

@@ -16,10 +16,11 @@ ControlBase::~ControlBase()
         if (windowRoot->hoverControl == this) {
             windowRoot->hoverControl = nullptr;
         }
-        // Nor may a deleted control stay behind as the target of a release.
+        // Nor may a deleted control stay behind as the target of a release or a key.
         if (windowRoot->pressedControl == this) {
             windowRoot->pressedControl = nullptr;
         }
+        windowRoot->keyboard.Forget(this);
     }
 }
 
@@ -30,6 +31,9 @@ void ControlBase::OnLButtonDown(Point) {}
 void ControlBase::OnLButtonUp() {}
 void ControlBase::Draw(Gdiplus::Graphics*) {}
 void ControlBase::OnCommand(WPARAM, LPARAM) {}
+bool ControlBase::TakesFocus() const { return false; }
+void ControlBase::OnFocusChanged(bool) {}
+ButtonControl* ControlBase::AsButton() { return nullptr; }
 
 void ControlBase::AddChild(std::unique_ptr<ControlBase> control) { children.push_back(std::move(control)); }
 

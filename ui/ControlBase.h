@@ -13,6 +13,7 @@
 
 namespace Quv::UI {
 
+class ButtonControl;
 class WindowRoot;
 
 class ControlBase {
@@ -31,6 +32,11 @@ public:
     virtual void OnLButtonUp();
     virtual void Draw(Gdiplus::Graphics* surface);
     virtual void OnCommand(WPARAM wParam, LPARAM lParam);
+    // The keyboard: whether Tab stops here now, and the focus coming or going.
+    virtual bool TakesFocus() const;
+    virtual void OnFocusChanged(bool focused);
+    // The control as a button, for the keys that press one; null for any other.
+    virtual ButtonControl* AsButton();
 
     // The parent owns its children.
     void AddChild(std::unique_ptr<ControlBase> control);

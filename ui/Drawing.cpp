@@ -45,6 +45,18 @@ std::unique_ptr<Gdiplus::Font> MakeFont(const std::wstring& face, int32_t points
 
 }  // namespace
 
+bool DrawFocusMark(Gdiplus::Graphics* surface, const Rect& rect)
+{
+    // Inside the skin's rounded border, in the caption's white, a little see-through.
+    constexpr int32_t kInset = 4;
+    if (surface == nullptr || rect.Width() <= 2 * kInset || rect.Height() <= 2 * kInset) {
+        return false;
+    }
+    const Gdiplus::Pen pen(Gdiplus::Color(0xC8FFFFFF), 1.0f);
+    return surface->DrawRectangle(&pen, rect.left + kInset, rect.top + kInset, rect.Width() - 2 * kInset - 1,
+                                  rect.Height() - 2 * kInset - 1) == Gdiplus::Ok;
+}
+
 bool DrawImageInRect(Gdiplus::Graphics* surface, Gdiplus::Image* image, const Rect& rect)
 {
     if (surface == nullptr || image == nullptr) {

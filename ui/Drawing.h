@@ -28,6 +28,10 @@ bool DrawTextInRect(Gdiplus::Graphics* surface, const std::wstring& text, const 
                     const std::wstring& face, int32_t points, int32_t horizontal, int32_t vertical,
                     COLORREF color);
 
+// The mark of the control that has the keyboard's focus: a thin light frame
+// just inside its rectangle, over its skin.
+bool DrawFocusMark(Gdiplus::Graphics* surface, const Rect& rect);
+
 // "微软雅黑" from Windows Vista on, "宋体" on Windows XP and earlier.
 std::wstring UiFontFace();
 

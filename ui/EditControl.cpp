@@ -8,11 +8,38 @@ namespace Quv::UI {
 
 namespace {
 constexpr int kTextBufferChars = 2048;
+
+// The field's own keys stay its own; Tab, Enter and Esc belong to the window,
+// as in a dialog of the system's.
+bool IsWindowKey(WPARAM key) { return key == VK_TAB || key == VK_RETURN || key == VK_ESCAPE; }
+
+LRESULT CALLBACK FieldProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    EditControl* field = reinterpret_cast<EditControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (field == nullptr || field->editProc == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    WindowRoot* root = field->windowRoot;
+    if (message == WM_KEYDOWN && IsWindowKey(wParam) && root != nullptr) {
+        root->keyboard.OnKey(static_cast<UINT>(wParam));  // may close the window
+        return 0;
+    }
+    if (message == WM_CHAR && (wParam == L'\t' || wParam == L'\r' || wParam == 0x1B)) {
+        return 0;  // taken as keys above; no beep
+    }
+    if (message == WM_SETFOCUS && root != nullptr) {
+        root->keyboard.Focus(field);  // clicked into: Tab goes on from here
+    }
+    return CallWindowProcW(field->editProc, hwnd, message, wParam, lParam);
 }
+
+}  // namespace
 
 EditControl::~EditControl()
 {
     if (editHwnd != nullptr && IsWindow(editHwnd)) {
+        SetWindowLongPtrW(editHwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc));
+        SetWindowLongPtrW(editHwnd, GWLP_USERDATA, 0);
         CloseWindow(editHwnd);
     }
     editHwnd = nullptr;
@@ -32,6 +59,9 @@ void EditControl::Create(HWND parentWindow, int32_t id)
     if (editHwnd == nullptr) {
         return;
     }
+    SetWindowLongPtrW(editHwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(editHwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FieldProc)));
     const int32_t lineHeight = SetToolkitFont(editHwnd);
     MoveWindow(editHwnd, rect.left, rect.top + (rect.Height() - lineHeight) / 2, rect.Width(), lineHeight, TRUE);
     InvalidateRect(editHwnd, nullptr, TRUE);
@@ -61,6 +91,18 @@ void EditControl::SetEditable(bool value)
 }
 
 void EditControl::AddChangeHandler(ChangeHandler handler) { changeHandlers.push_back(std::move(handler)); }
+
+void EditControl::OnFocusChanged(bool focused)
+{
+    if (editHwnd == nullptr || !IsWindow(editHwnd)) {
+        return;
+    }
+    if (focused) {
+        SetFocus(editHwnd);
+    } else if (GetFocus() == editHwnd) {
+        SetFocus(GetParent(editHwnd));  // the window takes the keys again
+    }
+}
 
 void EditControl::OnCommand(WPARAM wParam, LPARAM)
 {

@@ -25,8 +25,11 @@ public:
     void AddChangeHandler(ChangeHandler handler);
 
     void OnCommand(WPARAM wParam, LPARAM lParam) override;
+    bool TakesFocus() const override { return editHwnd != nullptr; }
+    void OnFocusChanged(bool focused) override;
 
     HWND editHwnd = nullptr;
+    WNDPROC editProc = nullptr;  // the EDIT class's own procedure, which ours passes on to
     int32_t childId = -1;
     std::vector<ChangeHandler> changeHandlers;
     bool editable = true;

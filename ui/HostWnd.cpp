@@ -287,7 +287,17 @@ HostWnd::Reply HostWnd::OnSharedMessage(UINT message, WPARAM wParam, LPARAM lPar
         if (IsMaximizeCommand(wParam)) {
             return Reply::Swallow;  // the skinned window has one size
         }
+        // Alt+F4 and the window menu's close do what the window's close button does.
+        if (SystemCommandOf(wParam) == SC_CLOSE && root->keyboard.OnCloseCommand()) {
+            return Reply::Swallow;
+        }
         OnSysCommand(wParam);
+        return Reply::Default;
+    case WM_KEYDOWN:
+        if (root->keyboard.OnKey(static_cast<UINT>(wParam))) {
+            value = 0;
+            return Reply::Value;
+        }
         return Reply::Default;
     case WM_TIMER:
         if (wParam == timerId) {
@@ -386,6 +396,10 @@ INT_PTR HostWnd::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
         MoveTo(Rect{0, 0, kDialogWidth, kDialogHeight});
         CenterOnOwner();
         return 0;
+    case WM_GETDLGCODE:
+        // Every key comes to the dialog as WM_KEYDOWN: its buttons are drawn, no windows of their own.
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, DLGC_WANTALLKEYS);
+        return TRUE;
     default: {
         LRESULT value = 0;
         const Reply reply = OnSharedMessage(message, wParam, lParam, value);

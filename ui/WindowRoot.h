@@ -4,6 +4,7 @@
 
 #include "ControlBase.h"
 #include "Geometry.h"
+#include "KeyboardFocus.h"
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -73,6 +74,7 @@ public:
     int32_t backWidth = 0;
     int32_t backHeight = 0;
     std::vector<CreateHandler> createHandlers;
+    KeyboardFocus keyboard{*this};
     Rect dirtyRect;
     bool dirty = false;
     bool fullRedraw = false;

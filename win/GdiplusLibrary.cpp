@@ -79,12 +79,14 @@ VNK_GDIPLUS_FORWARD(GdipCreateFont, (const GpFontFamily* a, REAL b, INT c, Unit 
 VNK_GDIPLUS_FORWARD(GdipCreateFontFamilyFromName, (const WCHAR* a, GpFontCollection* b, GpFontFamily** c), (a, b, c))
 VNK_GDIPLUS_FORWARD(GdipCreateFromHDC, (HDC a, GpGraphics** b), (a, b))
 VNK_GDIPLUS_FORWARD(GdipCreateImageAttributes, (GpImageAttributes** a), (a))
+VNK_GDIPLUS_FORWARD(GdipCreatePen1, (ARGB a, REAL b, GpUnit c, GpPen** d), (a, b, c, d))
 VNK_GDIPLUS_FORWARD(GdipCreateSolidFill, (ARGB a, GpSolidFill** b), (a, b))
 VNK_GDIPLUS_FORWARD(GdipCreateStringFormat, (INT a, LANGID b, GpStringFormat** c), (a, b, c))
 VNK_GDIPLUS_FORWARD(GdipDeleteBrush, (GpBrush* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDeleteFont, (GpFont* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDeleteFontFamily, (GpFontFamily* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDeleteGraphics, (GpGraphics* a), (a))
+VNK_GDIPLUS_FORWARD(GdipDeletePen, (GpPen* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDeleteStringFormat, (GpStringFormat* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDisposeImage, (GpImage* a), (a))
 VNK_GDIPLUS_FORWARD(GdipDisposeImageAttributes, (GpImageAttributes* a), (a))
@@ -92,6 +94,7 @@ VNK_GDIPLUS_FORWARD(GdipDrawImageRectRect,
     (GpGraphics* a, GpImage* b, REAL c, REAL d, REAL e, REAL f, REAL g, REAL h, REAL i, REAL j, GpUnit k,
      const GpImageAttributes* l, DrawImageAbort m, VOID* n),
     (a, b, c, d, e, f, g, h, i, j, k, l, m, n))
+VNK_GDIPLUS_FORWARD(GdipDrawRectangleI, (GpGraphics* a, GpPen* b, INT c, INT d, INT e, INT f), (a, b, c, d, e, f))
 VNK_GDIPLUS_FORWARD(GdipDrawString,
     (GpGraphics* a, const WCHAR* b, INT c, const GpFont* d, const RectF* e, const GpStringFormat* f, const GpBrush* g),
     (a, b, c, d, e, f, g))

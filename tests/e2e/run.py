@@ -11,7 +11,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import base  # noqa: E402
 
 THEMES = ["test_repair_flow", "test_window", "test_downloads", "test_all_or_nothing", "test_signing", "test_security",
-          "test_partial_repair", "test_log"]
+          "test_partial_repair", "test_keyboard", "test_log"]
 
 
 def main():
