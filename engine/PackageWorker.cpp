@@ -219,7 +219,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
 
 void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only)
 {
-    const int result = ExtractArchive(
+    const ExtractOutcome outcome = UnpackArchive(
         package.Get(), archivePath, installFolder,
         [this](int32_t entry, int32_t count) {
             if (CancelRequested()) {
@@ -235,6 +235,6 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
         Log(L"repair cancelled: the window closed");
         return;
     }
-    PostClosingEvent(result == 0 ? ExtractionSucceeded : ExtractionFailed);
+    PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
     DeleteItself(archivePath);
 }

@@ -1,10 +1,11 @@
 #include "RepairEngine.h"
 
 #include "BuildSettings.h"
+#include "CheckProcesses.h"
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
-#include "ExtractArchive.h"
 #include "FileLinks.h"
+#include "InstallFolder.h"
 
 #include <shlwapi.h>
 
@@ -150,19 +151,45 @@ void RepairEngine::RunConfigWorker()
     PostClosingEvent(accepted ? ConfigLoaded : ConfigParseFailed);
 }
 
+bool RepairEngine::LoadConfig(const std::wstring& iniPath)
+{
+    std::string bytes;
+    RepairConfig loaded;
+    // What is refused is never kept: nothing of it can be acted on later.
+    const bool accepted = ReadSmallFile(iniPath, kMaxConfigBytes, bytes) && ParseConfig(bytes, loaded);
+    config = accepted ? std::move(loaded) : RepairConfig();
+    return accepted;
+}
+
+bool RepairEngine::FindInstallFolder(std::wstring& folder) { return ::FindInstallFolder(folder); }
+
+bool RepairEngine::IsInstallFolder(const std::wstring& folder) { return ::IsInstallFolder(folder); }
+
+bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name)
+{
+    return ::CheckProcesses(config.processNames, folder, name);
+}
+
+bool RepairEngine::WaitForWorker(DWORD waitMs) const
+{
+    return !workerThread.IsValid() || WaitForSingleObject(workerThread.Get(), waitMs) == WAIT_OBJECT_0;
+}
+
 bool RepairEngine::FreeWorkerSlot(DWORD waitMs)
 {
-    if (workerThread != nullptr && WaitForSingleObject(workerThread, waitMs) == WAIT_OBJECT_0) {
-        CloseHandle(workerThread);
-        workerThread = nullptr;
+    if (workerThread.IsValid() && WaitForWorker(waitMs)) {
+        workerThread.Close();
     }
-    return workerThread == nullptr;
+    return !workerThread.IsValid();
 }
 
 bool RepairEngine::StartWorker(LPTHREAD_START_ROUTINE routine)
 {
-    workerThread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
-    return workerThread != nullptr;
+    workerThread = ScopedHandle(CreateThread(nullptr, 0, routine, nullptr, 0, nullptr));
+    if (!workerThread.IsValid()) {
+        Log(L"can't start a worker thread: " + ErrorText(GetLastError()));
+    }
+    return workerThread.IsValid();
 }
 
 bool RepairEngine::StartConfigWorker(HWND window)
@@ -193,10 +220,9 @@ bool RepairEngine::StartPackageWorker(const std::wstring& folder)
 void RepairEngine::Shutdown(DWORD waitMs)
 {
     cancelRequested.store(true, std::memory_order_relaxed);
-    if (workerThread != nullptr) {
-        workerAbandoned = WaitForSingleObject(workerThread, waitMs) != WAIT_OBJECT_0;
-        CloseHandle(workerThread);
-        workerThread = nullptr;
+    if (workerThread.IsValid()) {
+        workerAbandoned = !WaitForWorker(waitMs);
+        workerThread.Close();
     }
 }
 

@@ -87,10 +87,14 @@ public:
     using PostMessageFn = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void SetPostMessage(PostMessageFn post) { postMessage = post; }
 
-    std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
-    HANDLE workerThread = nullptr;
+    // Whether a worker thread is there: running, or ended and not yet freed.
+    bool HasWorker() const { return workerThread.IsValid(); }
+    // Waits at most `waitMs` for the worker to end; true when it has, or there is none.
+    bool WaitForWorker(DWORD waitMs) const;
 
 private:
+    std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
+    ScopedHandle workerThread;
     HWND notifyWindow = nullptr;
     std::wstring installFolder;
     RepairConfig config;

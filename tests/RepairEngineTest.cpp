@@ -131,10 +131,9 @@ TEST_F(RepairEngineTest, ASecondStartWhileAWorkerRunsStartsNothing)
     engine.ReportTo(window.Handle());
     engine.UseConfig(PackageAt(TestUrl(L"/slow/40000?chunk=1000&delay=100")));
     ASSERT_TRUE(engine.StartPackageWorker(folder.Path()));
-    HANDLE first = engine.workerThread;
     EXPECT_FALSE(engine.StartConfigWorker(window.Handle()));
     EXPECT_FALSE(engine.StartPackageWorker(folder.Path()));
-    EXPECT_EQ(engine.workerThread, first);
+    EXPECT_FALSE(engine.WaitForWorker(0)) << "the first worker runs on";
 }
 
 TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadLeavesNothing)
@@ -150,7 +149,7 @@ TEST_F(RepairEngineTest, ShutdownWaitsAtMostTheGivenTimeAndTheCancelledDownloadL
     const DWORD waited = GetTickCount() - start;
     EXPECT_GE(waited, 900u);
     EXPECT_LT(waited, 1800u);
-    EXPECT_EQ(engine.workerThread, nullptr);
+    EXPECT_FALSE(engine.HasWorker());
 
     // The worker stops at its next chunk, deletes its temporary file and posts nothing.
     const size_t seen = window.events.size();
@@ -343,10 +342,9 @@ TEST_F(RepairEngineTest, AClosingEventIsGivenUpWhenTheWindowIsGone)
     EventWindow other;
     ASSERT_TRUE(engine.StartConfigWorker(other.Handle()));
     Sleep(500);
-    EXPECT_EQ(WaitForSingleObject(engine.workerThread, 0), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "the worker keeps trying while the window exists";
+    EXPECT_FALSE(engine.WaitForWorker(0)) << "the worker keeps trying while the window exists";
     other.Destroy();
-    EXPECT_EQ(WaitForSingleObject(engine.workerThread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(engine.WaitForWorker(5000));
 }
 
 // With a key built in, a package is unpacked only when it is the one the

@@ -2,6 +2,8 @@
 // rolled back by the next start, a journal that can't be read or was not
 // written for this folder, and paths that would pass a link.
 #include "GameFolderTest.h"
+
+#include "FolderListing.h"
 #include "LinkFreeTree.h"
 #include "StagedRepair.h"
 
@@ -34,18 +36,13 @@ TEST_F(StagedRepairTest, ATargetThatJustFitsIsWrittenThroughAShortStagingName)
         if (*before != 0) {
             ASSERT_TRUE(WriteAll(target, before));
         }
-        ASSERT_EQ(ExtractArchive(TestArchive(L"long-name.7z"), folder, [](int32_t, int32_t) { return true; }),
-                  kExtractOk);
+        ASSERT_TRUE(UnpackArchive(TestArchive(L"long-name.7z"), folder, [](int32_t, int32_t) { return true; }).Ok());
         EXPECT_EQ(ReadAll(target), "fits\n");
         EXPECT_EQ(ReadAll(folder + L"\\Cross\\~"), "a file of the player's");
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\Cross\\*").c_str(), &found);
-        ASSERT_NE(search, INVALID_HANDLE_VALUE);
         int files = 0;
-        do {
+        ASSERT_TRUE(ListFolder(folder + L"\\Cross", [&files](const WIN32_FIND_DATAW& found) {
             files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        }));
         EXPECT_EQ(files, 2) << "no staging file is left";
     }
 }
@@ -75,14 +72,14 @@ TEST_F(StagedRepairTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
         SCOPED_TRACE(k);
         prepare();
         SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", std::to_wstring(k).c_str());
-        ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+        ASSERT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
         SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
         ASSERT_TRUE(FileExists(game + L"\\LumoraRepair.journal"));
         EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
         EXPECT_EQ(TreeOf(game), before);
     }
     prepare();
-    ASSERT_EQ(Extract(L"package.7z"), kExtractOk);
+    ASSERT_EQ(Extract(L"package.7z"), ExtractResult::Ok);
     auto after = TreeOf(game);
     EXPECT_EQ(after.erase(L"Cross\\mine.txt"), 1u);
     EXPECT_EQ(after.size(), 10u) << "Cross, the package's 4 folders and 5 files only";
@@ -96,7 +93,7 @@ TEST_F(StagedRepairTest, AJournalCopiedIntoAnotherFolderIsNotActedOn)
     CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
     WriteAll(game + L"\\Cross\\version.txt", "1.0");
     SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"1");
-    ASSERT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+    ASSERT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
     SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
     const std::wstring copy = scratch / L"Copy";
     RunShellWhilePumping("cp -a '" + UnixPath(game) + "' '" + UnixPath(copy) + "'");
@@ -159,7 +156,7 @@ TEST_F(StagedRepairTest, AJournalThatCannotBeReadHoldsTheFolder)
 {
     ASSERT_TRUE(WriteAll(game + L"\\LumoraRepair.journal", "LumoraRepair journal 1\r\nsomething else\r\n"));
     const auto before = TreeOf(game);
-    EXPECT_EQ(Extract(L"package.7z"), kExtractOutputFailed);
+    EXPECT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
     EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Unreadable);
     EXPECT_EQ(TreeOf(game), before);
 }

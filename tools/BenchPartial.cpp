@@ -68,7 +68,7 @@ int Repair(const wchar_t* ini, const wchar_t* game)
         return 2;
     }
     // The events are dispatched as they come, as the window would.
-    while (MsgWaitForMultipleObjects(1, &engine.workerThread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    while (!engine.WaitForWorker(5)) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             DispatchMessageW(&msg);

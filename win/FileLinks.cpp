@@ -186,3 +186,21 @@ bool SetAttributesOf(HANDLE file, DWORD attributes)
     basic.FileAttributes = attributes;
     return SetInformation(file, &basic, sizeof(basic), FileBasicInformation);
 }
+
+ScopedHandle ReopenSameFile(HANDLE held, const std::wstring& path)
+{
+    // Write sharing is for the holder's own handle, which may have written the file.
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION heldFacts, openedFacts;
+    if (!file.IsValid() || !GetFileInformationByHandle(held, &heldFacts) ||
+        !GetFileInformationByHandle(file.Get(), &openedFacts)) {
+        return ScopedHandle();
+    }
+    if (heldFacts.dwVolumeSerialNumber != openedFacts.dwVolumeSerialNumber ||
+        heldFacts.nFileIndexHigh != openedFacts.nFileIndexHigh || heldFacts.nFileIndexLow != openedFacts.nFileIndexLow) {
+        SetLastError(ERROR_FILE_INVALID);
+        return ScopedHandle();
+    }
+    return file;
+}

@@ -1,5 +1,5 @@
 // The fixture of the extraction tests: a game folder in a scratch folder, and
-// ExtractArchive run on one of the archives support/make_archives.py makes.
+// UnpackArchive run on one of the archives support/make_archives.py makes.
 #pragma once
 
 #include "ExtractArchive.h"
@@ -10,16 +10,24 @@
 #include <utility>
 #include <vector>
 
+// The outcome's name in a failing test's message.
+inline void PrintTo(ExtractResult result, std::ostream* out)
+{
+    static const char* const kNames[] = {"Ok",      "CannotOpen",   "NoMemory", "OutputFailed", "Stopped",
+                                         "NotAnArchive", "Unsupported", "Damaged", "ReadFailed"};
+    *out << kNames[static_cast<int>(result)];
+}
+
 inline std::wstring TestArchive(const wchar_t* name) { return std::wstring(VNK_TEST_DATA) + L"\\" + name; }
 
 class GameFolderTest : public ::testing::Test {
 protected:
-    int Extract(const wchar_t* archive)
+    ExtractResult Extract(const wchar_t* archive)
     {
-        return ExtractArchive(TestArchive(archive), game, [this](int32_t entry, int32_t count) {
-            calls.emplace_back(entry, count);
-            return true;
-        });
+        return UnpackArchive(TestArchive(archive), game, [this](int32_t entry, int32_t count) {
+                   calls.emplace_back(entry, count);
+                   return true;
+               }).result;
     }
 
     ScratchFolder scratch;

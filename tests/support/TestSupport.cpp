@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "FolderListing.h"
+
 #include "DiagnosticsLog.h"
 
 #include <gtest/gtest.h>
@@ -77,42 +79,31 @@ bool WriteAll(const std::wstring& path, const std::string& bytes)
 
 void DeleteTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(child);
-            } else {
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
+    ListFolder(path, [&path](const WIN32_FIND_DATAW& data) {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") {
+            return;
+        }
+        const std::wstring child = path + L"\\" + name;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            DeleteTree(child);
+        } else {
+            DeleteFileW(child.c_str());
+        }
+    });
     RemoveDirectoryW(path.c_str());
 }
 
 std::vector<std::wstring> NamesIn(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
+    ListFolder(folder, [&names](const WIN32_FIND_DATAW& found) {
         const std::wstring name = found.cFileName;
         if (name != L"." && name != L"..") {
             names.push_back(name);
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    });
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -66,9 +66,3 @@ private:
     Buffer* current_ = nullptr;  // the buffer being read
     size_t currentPos_ = 0;
 };
-
-// A handle of its own to the file `held` open at `path`, for a file position
-// of its own: checked to be that very file (which nobody else can change or
-// replace while `held` is open without write and delete sharing), not another
-// that took its name. Invalid, logged, when it isn't.
-ScopedHandle ReopenSameFile(HANDLE held, const std::wstring& path);

@@ -51,6 +51,30 @@ std::wstring SdkResult(SRes res)
     return L"LZMA SDK result " + Num(static_cast<uint64_t>(res)) + (known ? L" (" + std::wstring(kNames[res]) + L")" : L"");
 }
 
+ExtractOutcome Outcome(ExtractResult result) { return ExtractOutcome{result, SZ_OK}; }
+
+// The decoder's code, by what it means for the repair.
+ExtractOutcome FromSdk(SRes res)
+{
+    switch (res) {
+    case SZ_OK:
+        return ExtractOutcome{ExtractResult::Ok, res};
+    case SZ_ERROR_MEM:
+    case SZ_ERROR_THREAD:
+        return ExtractOutcome{ExtractResult::NoMemory, res};
+    case SZ_ERROR_UNSUPPORTED:
+        return ExtractOutcome{ExtractResult::Unsupported, res};
+    case SZ_ERROR_NO_ARCHIVE:
+        return ExtractOutcome{ExtractResult::NotAnArchive, res};
+    case SZ_ERROR_READ:
+        return ExtractOutcome{ExtractResult::ReadFailed, res};
+    case SZ_ERROR_WRITE:
+        return ExtractOutcome{ExtractResult::OutputFailed, res};
+    default:  // data, CRC, an archive cut short or malformed
+        return ExtractOutcome{ExtractResult::Damaged, res};
+    }
+}
+
 UInt32 WindowsPartOf(UInt32 attributes)
 {
     return (attributes & kUnixExtension) != 0 ? (attributes & 0x7FFF) : attributes;
@@ -107,12 +131,12 @@ public:
     {
     }
 
-    int Run()
+    ExtractOutcome Run()
     {
         const DWORD start = GetTickCount();
-        int result = Prepare();
-        if (result != kExtractOk) {
-            return result;
+        ExtractOutcome outcome = Prepare();
+        if (!outcome.Ok()) {
+            return outcome;
         }
         std::vector<UInt32> blocks;
         for (UInt32 folder : reader_.WantedBlocks()) {
@@ -121,21 +145,16 @@ public:
             }
         }
         const unsigned threads = BlockThreadCount(reader_.Database(), blocks);
-        result = threads > 1 ? WriteSideBySide(blocks, threads) : WriteAllInOrder();
-        if (result != kExtractOk) {
-            return result;
+        outcome = threads > 1 ? WriteSideBySide(blocks, threads) : WriteAllInOrder();
+        if (!outcome.Ok()) {
+            return outcome;
         }
-        const SRes ended = reader_.Finish();
-        if (ended != SZ_OK) {
-            Log(archivePath_ + L": the last block: " + SdkResult(ended));
-            return ended;
+        outcome = Complete();
+        if (outcome.Ok()) {
+            Log(L"extracted " + Num(static_cast<uint32_t>(count_)) + L" entries in " + Num(GetTickCount() - start) +
+                L" ms" + (threads > 1 ? L", " + Num(threads) + L" blocks at a time" : std::wstring()));
         }
-        if (!repair_.Commit()) {
-            return kExtractOutputFailed;
-        }
-        Log(L"extracted " + Num(static_cast<uint32_t>(count_)) + L" entries in " + Num(GetTickCount() - start) +
-            L" ms" + (threads > 1 ? L", " + Num(threads) + L" blocks at a time" : std::wstring()));
-        return kExtractOk;
+        return outcome;
     }
 
     // The workers' side: each entry's staging file, made one at a time.
@@ -160,19 +179,19 @@ public:
 private:
     // Reads the database, checks every name to be written before anything is,
     // undoes a repair cut short, checks the room, begins the journal.
-    int Prepare()
+    ExtractOutcome Prepare()
     {
         const SRes opened = reader_.Open();
         if (opened != SZ_OK) {
             Log(archivePath_ + L": " + SdkResult(opened));
-            return opened;
+            return FromSdk(opened);
         }
         wanted_.assign(reader_.EntryCount(), only_ == nullptr);
         paths_.assign(reader_.EntryCount(), std::wstring());
         std::wstring name;
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             if (!EntryName(reader_, i, nameBuffer_, name)) {
-                return kExtractNoMemory;
+                return Outcome(ExtractResult::NoMemory);
             }
             if (only_ != nullptr) {
                 wanted_[i] = only_->count(name) != 0;
@@ -182,11 +201,11 @@ private:
             }
             if (!IsSafeEntryName(name)) {
                 Log(L"refused entry name: " + name);
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
             if (!JoinOutputPath(destination_, name, paths_[i])) {
                 Log(L"entry path too long: " + destination_ + L"\\" + name);
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
         }
         reader_.DecodeOnlyBlocksOf(wanted_);
@@ -196,32 +215,44 @@ private:
         // be read holds the folder until someone looks at it.
         const Recovery recovery = RecoverInterruptedRepair(destination_);
         if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
-            return kExtractOutputFailed;
+            return Outcome(ExtractResult::OutputFailed);
         }
         if (!RoomFor(reader_, wanted_, destination_) || !repair_.Begin()) {
-            return kExtractOutputFailed;
+            return Outcome(ExtractResult::OutputFailed);
         }
         Log(L"extracting " + Num(static_cast<uint32_t>(count_)) +
             (only_ == nullptr ? std::wstring() : L" of the " + Num(reader_.EntryCount())) + L" entries of " +
             archivePath_ + L" into " + destination_);
-        return kExtractOk;
+        return Outcome(ExtractResult::Ok);
     }
 
-    int WriteAllInOrder()
+    // After the last entry: the last streamed block must have ended whole and
+    // right; then the staged files replace the old ones.
+    ExtractOutcome Complete()
+    {
+        const SRes ended = reader_.Finish();
+        if (ended != SZ_OK) {
+            Log(archivePath_ + L": the last block: " + SdkResult(ended));
+            return FromSdk(ended);
+        }
+        return repair_.Commit() ? Outcome(ExtractResult::Ok) : Outcome(ExtractResult::OutputFailed);
+    }
+
+    ExtractOutcome WriteAllInOrder()
     {
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
-            const int result = WriteInOrder(i);
-            if (result != kExtractOk) {
-                return result;
+            const ExtractOutcome outcome = WriteInOrder(i);
+            if (!outcome.Ok()) {
+                return outcome;
             }
         }
-        return kExtractOk;
+        return Outcome(ExtractResult::Ok);
     }
 
     // The folders along every path first; then, in the archive's order, the
     // entries of no block or of blocks too large to decode beside others;
     // then the other blocks side by side.
-    int WriteSideBySide(const std::vector<UInt32>& blocks, unsigned threads)
+    ExtractOutcome WriteSideBySide(const std::vector<UInt32>& blocks, unsigned threads)
     {
         const CSzArEx& db = reader_.Database();
         std::vector<bool> sideBySide(db.db.NumFolders, false);
@@ -230,29 +261,31 @@ private:
         }
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             if (wanted_[i] && !repair_.CreateFoldersAlong(paths_[i])) {
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
         }
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             const UInt32 folder = db.FileToFolder[i];
-            const int result = folder != kNoBlock && sideBySide[folder] ? kExtractOk : WriteInOrder(i);
-            if (result != kExtractOk) {
-                return result;
+            if (folder == kNoBlock || !sideBySide[folder]) {
+                const ExtractOutcome outcome = WriteInOrder(i);
+                if (!outcome.Ok()) {
+                    return outcome;
+                }
             }
         }
         const SRes res = DecodeBlocksSideBySide(reader_.File(), archivePath_, db, blocks, wanted_, threads, *this,
                                                 [this](unsigned) { return Reported(); });
         if (res == SZ_ERROR_WRITE) {
-            return kExtractOutputFailed;
+            return Outcome(stopped_ ? ExtractResult::Stopped : ExtractResult::OutputFailed);
         }
         if (res != SZ_OK) {
             Log(archivePath_ + L": " + SdkResult(res));
         }
-        return res;
+        return FromSdk(res);
     }
 
     // One entry, when the archive's order comes to it.
-    int WriteInOrder(UInt32 i)
+    ExtractOutcome WriteInOrder(UInt32 i)
     {
         const bool isFolder = reader_.IsFolder(i);
         if (!wanted_[i]) {
@@ -261,32 +294,32 @@ private:
             if (res != SZ_OK) {
                 Log(L"entry " + Num(i + 1) + L": " + SdkResult(res));
             }
-            return res;
+            return FromSdk(res);
         }
         std::wstring& path = paths_[i];
         if (!repair_.CreateFoldersAlong(path) || (isFolder && !repair_.CreateFolder(path))) {
-            return kExtractOutputFailed;
+            return Outcome(ExtractResult::OutputFailed);
         }
         if (!isFolder) {
             // The bytes go to the staging file as they are decoded.
             StagingFile staging;
             if (!Open(i, staging)) {
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
             const SRes res =
                 reader_.ReadFile(i, [&staging](const Byte* data, size_t size) { return staging.Write(data, size); });
             if (res == SZ_ERROR_WRITE) {
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
             if (res != SZ_OK) {
                 Log(L"entry " + path + L": " + SdkResult(res));
-                return res;
+                return FromSdk(res);
             }
             if (!Finish(i, staging)) {
-                return kExtractOutputFailed;
+                return Outcome(ExtractResult::OutputFailed);
             }
         }
-        return Reported() ? kExtractOk : kExtractOutputFailed;
+        return Reported() ? Outcome(ExtractResult::Ok) : Outcome(ExtractResult::Stopped);
     }
 
     // One more entry finished; false (logged) when the caller stops.
@@ -295,6 +328,7 @@ private:
         if (progress_(++finished_, count_)) {
             return true;
         }
+        stopped_ = true;
         Log(L"extraction stopped after entry " + Num(static_cast<uint32_t>(finished_)) + L" of " +
             Num(static_cast<uint32_t>(count_)));
         return false;
@@ -312,26 +346,50 @@ private:
     std::vector<std::wstring> paths_;  // where each wanted entry goes
     int32_t count_ = 0;                // entries to write
     int32_t finished_ = 0;
+    bool stopped_ = false;  // the progress callback asked to stop
     StagedRepair repair_;
     CriticalSection repairLock_;  // the workers make their staging files one at a time
 };
 
 }  // namespace
 
-int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
-                   const ExtractProgressFn& progress)
+int ExtractOutcome::Code() const
+{
+    switch (result) {
+    case ExtractResult::Ok:
+        return 0;
+    case ExtractResult::CannotOpen:
+        return 1;
+    case ExtractResult::NoMemory:
+        return sdkCode != SZ_OK ? sdkCode : 2;
+    case ExtractResult::OutputFailed:
+    case ExtractResult::Stopped:
+        return 11;
+    default:
+        return sdkCode;
+    }
+}
+
+ExtractOutcome UnpackArchive(const std::wstring& archivePath, const std::wstring& destination,
+                             const ExtractProgressFn& progress)
 {
     ScopedHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!archive.IsValid()) {
         Log(L"can't open " + archivePath + L": " + ErrorText(GetLastError()));
-        return kExtractCannotOpen;
+        return Outcome(ExtractResult::CannotOpen);
     }
-    return ExtractArchive(archive.Get(), archivePath, destination, progress);
+    return UnpackArchive(archive.Get(), archivePath, destination, progress);
 }
 
-int ExtractArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
-                   const ExtractProgressFn& progress, const std::set<std::wstring>* only)
+ExtractOutcome UnpackArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
+                             const ExtractProgressFn& progress, const std::set<std::wstring>* only)
 {
     return Extraction(archive, archivePath, destination, progress, only).Run();
+}
+
+int ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
+                   const ExtractProgressFn& progress)
+{
+    return UnpackArchive(archivePath, destination, progress).Code();
 }

@@ -1,6 +1,7 @@
 #include "BlockStream.h"
 
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
 
 #include <algorithm>
 
@@ -11,22 +12,6 @@ constexpr size_t kBufferBytes = size_t(2) << 20;
 
 }  // namespace
 
-ScopedHandle ReopenSameFile(HANDLE held, const std::wstring& path)
-{
-    // Write sharing is for the holder's own handle, which may have written the file.
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BY_HANDLE_FILE_INFORMATION heldFacts, openedFacts;
-    if (!file.IsValid() || !GetFileInformationByHandle(held, &heldFacts) ||
-        !GetFileInformationByHandle(file.Get(), &openedFacts) ||
-        heldFacts.dwVolumeSerialNumber != openedFacts.dwVolumeSerialNumber ||
-        heldFacts.nFileIndexHigh != openedFacts.nFileIndexHigh || heldFacts.nFileIndexLow != openedFacts.nFileIndexLow) {
-        Log(path + L" can't be opened again as the same file for decoding: " + ErrorText(GetLastError()));
-        return ScopedHandle();
-    }
-    return file;
-}
-
 SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const CSzArEx* db,
                         const std::vector<bool>& wanted)
 {
@@ -34,6 +19,7 @@ SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const C
     wanted_ = wanted;
     archive_ = ReopenSameFile(archive, archivePath);
     if (!archive_.IsValid()) {
+        Log(archivePath + L" can't be opened again as the same file for decoding: " + ErrorText(GetLastError()));
         return SZ_ERROR_READ;
     }
     for (Buffer& buffer : buffers_) {
@@ -84,9 +70,6 @@ void BlockStream::DecodeAll()
             continue;
         }
         SRes res = decoder_.Begin(*db_, folder, archive_.Get());
-        if (res == SZ_ERROR_READ) {
-            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
-        }
         for (bool ended = false; !ended;) {
             Buffer* buffer = NextFree();
             if (buffer == nullptr) {
@@ -96,9 +79,6 @@ void BlockStream::DecodeAll()
             buffer->size = 0;
             if (res == SZ_OK) {
                 res = decoder_.Decode(buffer->bytes.data(), buffer->bytes.size(), buffer->size, ended);
-                if (res == SZ_ERROR_READ) {
-                    Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
-                }
             }
             buffer->result = res;
             buffer->end = ended = ended || res != SZ_OK;
@@ -133,7 +113,9 @@ SRes BlockStream::Read(UInt32 folder, size_t most, const Byte*& data, size_t& si
         // The decoder ends after the last block: nothing more will come then.
         const HANDLE waits[] = {full_.Get(), thread_.Get()};
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-            return SZ_ERROR_READ;  // the decoder ended without this block: it was never asked for
+            // The decoder ended without this block: a block it was never asked for.
+            Log(L"block " + Num(folder) + L" was read but never decoded");
+            return SZ_ERROR_FAIL;
         }
         current_ = &buffers_[consumed_++ % kBufferCount];
         currentPos_ = 0;

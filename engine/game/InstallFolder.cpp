@@ -1,5 +1,6 @@
-#include "RepairEngine.h"
+#include "InstallFolder.h"
 
+#include "ComRef.h"
 #include "DiagnosticsLog.h"
 #include "RegistryKey.h"
 
@@ -14,19 +15,6 @@ const wchar_t* const kDefaultFolders[] = {
     L"C:\\Program Files (x86)\\Qelvan游戏\\Varnok",
     L"D:\\Program Files\\Qelvan游戏\\Varnok",
     L"D:\\Program Files (x86)\\Qelvan游戏\\Varnok",
-};
-
-// Releases a COM interface when the scope ends.
-template <typename Interface>
-class ComRef {
-public:
-    ~ComRef()
-    {
-        if (ptr != nullptr) {
-            ptr->Release();
-        }
-    }
-    Interface* ptr = nullptr;
 };
 
 // The game folder a "Varnok.lnk" on the desktop points into: the shortcut's
@@ -64,13 +52,13 @@ bool FolderFromDesktopShortcut(std::wstring& folder)
 
 }  // namespace
 
-bool RepairEngine::IsInstallFolder(const std::wstring& folder)
+bool IsInstallFolder(const std::wstring& folder)
 {
     // A file named Cross counts too; a trailing "\" in the folder is harmless.
     return PathFileExistsW((folder + L"\\Cross").c_str()) != FALSE;
 }
 
-bool RepairEngine::FindInstallFolder(std::wstring& folder)
+bool FindInstallFolder(std::wstring& folder)
 {
     {
         RegistryKey key(HKEY_CURRENT_USER, L"Software\\Qelvan\\VNK", true);

@@ -40,8 +40,8 @@ public:
     // Starts block `folder` of `db`, whose packed bytes are read through
     // `archive` (a handle the caller keeps for this decoder alone: its file
     // position moves). SZ_ERROR_UNSUPPORTED for forbidden properties,
-    // SZ_ERROR_MEM for a dictionary too large, SZ_ERROR_READ when the archive
-    // can't be read (its system error in GetLastError).
+    // SZ_ERROR_MEM for a dictionary too large, SZ_ERROR_READ (logged) when
+    // the archive can't be read.
     SRes Begin(const CSzArEx& db, UInt32 folder, HANDLE archive);
 
     // Decodes the block's next bytes into `out`, at most `capacity` (a few
@@ -53,6 +53,7 @@ private:
     SRes FillInput();
 
     HANDLE archive_ = nullptr;
+    UInt32 folder_ = 0;  // the block being decoded, for the log
     bool lzma2_ = false;
     bool x86_ = false;
     CLzmaDec lzma_;

@@ -4,6 +4,7 @@
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "FileLinks.h"
+#include "FolderListing.h"
 
 #include <windows.h>
 
@@ -50,6 +51,8 @@ struct Undone {
     }
 };
 
+// The full path of `relative`, a path as the journal records it, inside the
+// game folder `folder`.
 std::wstring At(const std::wstring& folder, const std::wstring& relative)
 {
     return folder.back() == L'\\' ? folder + relative : folder + L"\\" + relative;
@@ -112,26 +115,28 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
     return undone;
 }
 
-// The repair is in place; what is left of the old files goes.
-void DeleteBackups(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
+// The repair is in place; what is left of the old files goes. Returns how
+// many could not be deleted (each logged).
+unsigned DeleteBackups(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
 {
+    unsigned left = 0;
     for (const Replacement& r : record.replacements) {
-        if (!r.backup.empty()) {
-            DeleteAnyway(tree, At(folder, r.backup));
+        if (!r.backup.empty() && !DeleteAnyway(tree, At(folder, r.backup))) {
+            ++left;
         }
     }
+    return left;
 }
 
-// Tests stop a commit after so many replacements, as a crash would.
-unsigned StopCommitAfter()
+// Deletes the journal of a repair that is over; false (logged) when it stays.
+bool DeleteJournal(const std::wstring& folder)
 {
-#ifdef VNK_TEST_SEAMS
-    wchar_t value[16] = {};
-    if (GetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", value, 16) > 0) {
-        return static_cast<unsigned>(wcstol(value, nullptr, 10));
+    const std::wstring journal = At(folder, kJournalName);
+    if (DeleteItself(journal)) {
+        return true;
     }
-#endif
-    return 0xFFFFFFFFu;
+    Log(L"can't delete " + journal + L": " + ErrorText(GetLastError()));
+    return false;
 }
 
 }  // namespace
@@ -200,14 +205,9 @@ DWORD StagedRepair::Listed(const std::wstring& path)
         // Read once, before this repair writes anything there: what is there,
         // and what it is, without asking for one name after another.
         std::map<std::wstring, DWORD> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path.substr(0, slash) + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                names[UpperAscii(found.cFileName)] = found.dwFileAttributes;
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
+        ListFolder(path.substr(0, slash), [&names](const WIN32_FIND_DATAW& found) {
+            names[UpperAscii(found.cFileName)] = found.dwFileAttributes;
+        });
         listing = listings_.emplace(parent, std::move(names)).first;
     }
     const auto name = listing->second.find(key.substr(slash + 1));
@@ -326,6 +326,27 @@ bool StagedRepair::Commit()
 {
     const DWORD start = GetTickCount();
     size_t moves = 0;
+    if (!PlanBackups(moves) || !JournalCommit()) {
+        RollBack();
+        return false;
+    }
+#ifdef VNK_TEST_SEAMS
+    if (CutShortForTests(moves)) {
+        return false;
+    }
+#endif
+    if (!MoveIntoPlace(record_.replacements.size()) || !journal_.MarkDone()) {
+        RollBack();
+        return false;
+    }
+    CleanUp();
+    Log(L"committed " + Num(record_.replacements.size()) + L" files, " + Num(moves) + L" of them replacing old ones, in " +
+        Num(GetTickCount() - start) + L" ms");
+    return true;
+}
+
+bool StagedRepair::PlanBackups(size_t& moves)
+{
     for (Replacement& r : record_.replacements) {
         if (r.staging == r.target) {
             continue;  // a new file, written in place
@@ -334,60 +355,70 @@ bool StagedRepair::Commit()
         const std::wstring backup = BackupName(target);
         if (backup.empty()) {
             Log(L"can't replace " + target + L": no free name to keep the old file under");
-            RollBack();
             return false;
         }
         r.backup = Relative(backup);
         ++moves;
     }
+    return true;
+}
+
+bool StagedRepair::JournalCommit()
+{
     record_.committing = true;
-    if (!journal_.BeginCommit(record_.replacements)) {
-        RollBack();
-        return false;
-    }
-    const unsigned stopAfter = StopCommitAfter();
-    unsigned replaced = 0;
+    return journal_.BeginCommit(record_.replacements);
+}
+
+bool StagedRepair::MoveIntoPlace(size_t most)
+{
+    size_t replaced = 0;
     for (const Replacement& r : record_.replacements) {
         if (r.staging == r.target) {
             continue;
         }
-        if (replaced == stopAfter) {
+        if (replaced == most) {
             break;
         }
         const std::wstring target = At(folder_, r.target);
-        const std::wstring backup = At(folder_, r.backup);
-        if (!tree_.CheckFolders(target)) {
-            RollBack();
-            return false;
-        }
-        if (!MoveFileExW(target.c_str(), backup.c_str(), 0)) {
-            Log(L"can't replace " + target + L": " + ErrorText(GetLastError()));
-            RollBack();
-            return false;
-        }
-        if (!Move(tree_, At(folder_, r.staging), target)) {
-            RollBack();
+        if (!Move(tree_, target, At(folder_, r.backup)) || !Move(tree_, At(folder_, r.staging), target)) {
             return false;
         }
         ++replaced;
     }
-    if (replaced == stopAfter) {
-        Log(L"commit stopped after " + Num(replaced) + L" of " + Num(moves) + L" replacements, as a crash would stop it");
-        open_ = false;
-        return false;
-    }
-    if (!journal_.MarkDone()) {
-        RollBack();
-        return false;
-    }
-    record_.done = true;
-    DeleteBackups(tree_, folder_, record_);
-    journal_.Remove();
-    open_ = false;
-    Log(L"committed " + Num(record_.replacements.size()) + L" files, " + Num(moves) + L" of them replacing old ones, in " +
-        Num(GetTickCount() - start) + L" ms");
     return true;
 }
+
+void StagedRepair::CleanUp()
+{
+    record_.done = true;
+    open_ = false;
+    const unsigned left = DeleteBackups(tree_, folder_, record_);
+    if (left != 0) {
+        // The journal, marked done, lets the next start delete them.
+        Log(Num(left) + L" old files could not be deleted yet; the journal stays for the next start to delete them");
+        return;
+    }
+    journal_.Remove();  // logged; a journal marked done is finished by the next start
+}
+
+#ifdef VNK_TEST_SEAMS
+bool StagedRepair::CutShortForTests(size_t moves)
+{
+    // VNK_TEST_STOP_COMMIT_AFTER=N stops the commit after N replacements, as a crash would.
+    wchar_t value[16] = {};
+    if (GetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", value, 16) == 0) {
+        return false;
+    }
+    const size_t stopAfter = wcstoul(value, nullptr, 10);
+    if (stopAfter > moves) {
+        return false;
+    }
+    MoveIntoPlace(stopAfter);
+    Log(L"commit stopped after " + Num(stopAfter) + L" of " + Num(moves) + L" replacements, as a crash would stop it");
+    open_ = false;
+    return true;
+}
+#endif
 
 bool StagedRepair::RollBack()
 {
@@ -418,12 +449,13 @@ Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
     case JournalState::Read:
         break;
     }
-    const std::wstring journal = At(folder, kJournalName);
     if (record.done) {
-        DeleteBackups(tree, folder, record);
-        DeleteItself(journal);
-        Log(L"an earlier repair of " + folder + L" was complete but for deleting " +
-            Num(record.replacements.size()) + L" old files: finished");
+        // A backup that still can't be deleted is left, named in the log:
+        // keeping the journal for it would hold off every later repair.
+        const unsigned left = DeleteBackups(tree, folder, record);
+        DeleteJournal(folder);
+        Log(L"an earlier repair of " + folder + L" was complete but for deleting old files: finished" +
+            (left == 0 ? std::wstring() : L", " + Num(left) + L" of them left"));
         return Recovery::Completed;
     }
     const Undone undone = RollBackRecord(tree, folder, record);
@@ -432,7 +464,7 @@ Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
             L"); the journal stays");
         return Recovery::Failed;
     }
-    DeleteItself(journal);
+    DeleteJournal(folder);
     Log(L"an earlier repair of " + folder + L" was cut short and is rolled back: " + undone.Text());
     return Recovery::RolledBack;
 }

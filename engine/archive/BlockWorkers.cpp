@@ -1,9 +1,9 @@
 #include "BlockWorkers.h"
 
 #include "BlockDecoder.h"
-#include "BlockStream.h"
 #include "CriticalSection.h"
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
 #include "ScopedHandle.h"
 #include "SdkAllocator.h"
 
@@ -75,6 +75,8 @@ public:
     {
         archive_ = ReopenSameFile(work_.archive, *work_.path);
         if (!archive_.IsValid()) {
+            Log(*work_.path + L" can't be opened again as the same file for decoding: " +
+                ErrorText(GetLastError()));
             work_.Fail(SZ_ERROR_READ);
             return;
         }
@@ -115,9 +117,6 @@ private:
             if (res == SZ_OK) {
                 res = Take(buffer_.data(), size, entries, next);
             }
-        }
-        if (res == SZ_ERROR_READ) {
-            Log(L"can't read block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
         }
         return res;
     }

@@ -64,6 +64,19 @@ private:
     // A free name beside `target` for its current file to be moved to.
     std::wstring BackupName(const std::wstring& target);
 
+    // The commit's steps: a backup name for every target that stands (`moves`
+    // of them); the journal's list of replacements; at most `most` targets
+    // moved aside and their new files moved in; the backups and the journal
+    // deleted. Each false is logged where it failed.
+    bool PlanBackups(size_t& moves);
+    bool JournalCommit();
+    bool MoveIntoPlace(size_t most);
+    void CleanUp();
+#ifdef VNK_TEST_SEAMS
+    // Stops the commit half-way as a crash would, where a test asks for it.
+    bool CutShortForTests(size_t moves);
+#endif
+
     std::wstring folder_;
     LinkFreeTree tree_;
     JournalWriter journal_;

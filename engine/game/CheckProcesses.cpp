@@ -1,4 +1,4 @@
-#include "RepairEngine.h"
+#include "CheckProcesses.h"
 
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
@@ -78,9 +78,9 @@ bool RunsFromFolder(DWORD processId, const std::wstring& folder, std::wstring& p
 
 }  // namespace
 
-bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name)
+bool CheckProcesses(const std::vector<std::wstring>& listed, const std::wstring& folder, std::wstring& name)
 {
-    if (config.processNames.empty()) {
+    if (listed.empty()) {
         Log(L"process check: no programs listed");
         return true;
     }
@@ -100,8 +100,8 @@ bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name
     do {
         bool blocks = false;
         std::wstring path;
-        for (const std::wstring& listed : config.processNames) {
-            if (SameAsciiNoCase(listed, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder, path)) {
+        for (const std::wstring& program : listed) {
+            if (SameAsciiNoCase(program, entry.szExeFile) && RunsFromFolder(entry.th32ProcessID, folder, path)) {
                 blocks = true;
                 break;
             }

@@ -154,6 +154,7 @@ BlockDecoder::~BlockDecoder()
 SRes BlockDecoder::Begin(const CSzArEx& db, UInt32 folder, HANDLE archive)
 {
     archive_ = archive;
+    folder_ = folder;
     input_.resize(kInputBytes);
     const CSzAr& ar = db.db;
     CSzFolder f;
@@ -208,6 +209,7 @@ SRes BlockDecoder::Begin(const CSzArEx& db, UInt32 folder, HANDLE archive)
     if (SetFilePointer(archive_, static_cast<LONG>(packPos & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
             INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR) {
+        Log(L"can't go to block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
         return SZ_ERROR_READ;
     }
     return SZ_OK;
@@ -218,9 +220,11 @@ SRes BlockDecoder::FillInput()
     const DWORD want = static_cast<DWORD>(std::min<UInt64>(packLeft_, input_.size()));
     DWORD read = 0;
     if (!ReadFile(archive_, input_.data(), want, &read, nullptr)) {
+        Log(L"can't read block " + Num(folder_) + L" of the archive: " + ErrorText(GetLastError()));
         return SZ_ERROR_READ;
     }
     if (read == 0) {
+        Log(L"the archive ends inside block " + Num(folder_));
         return SZ_ERROR_INPUT_EOF;
     }
     inputPos_ = 0;

@@ -1,7 +1,9 @@
-#include "RepairEngine.h"
+#include "RepairConfig.h"
 
 #include "IniText.h"
 #include "ScopedHandle.h"
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -90,14 +92,4 @@ bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes)
         }
         bytes.append(buffer, count);
     }
-}
-
-bool RepairEngine::LoadConfig(const std::wstring& iniPath)
-{
-    std::string bytes;
-    RepairConfig loaded;
-    // What is refused is never kept: nothing of it can be acted on later.
-    const bool accepted = ReadSmallFile(iniPath, kMaxConfigBytes, bytes) && ParseConfig(bytes, loaded);
-    config = accepted ? std::move(loaded) : RepairConfig();
-    return accepted;
 }
