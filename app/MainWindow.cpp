@@ -3,6 +3,7 @@
 #include "ButtonSkins.h"
 #include "RepairController.h"
 #include "RepairEvents.h"
+#include "ResourceIds.h"
 
 #include "ButtonControl.h"
 #include "CaptionControl.h"
@@ -48,17 +49,22 @@ ButtonControl* AddButton(WindowRoot& root, ControlBase* parent, const char* name
 
 }  // namespace
 
-int RunMainWindow()
+std::unique_ptr<MainWindow> BuildMainWindow()
 {
-    auto host = std::make_unique<HostWnd>();
-    auto root = std::make_unique<WindowRoot>();
-    host->root = root.get();
-    root->owner = host.get();
+    auto window = std::make_unique<MainWindow>();
+    window->host = std::make_unique<HostWnd>();
+    window->root = std::make_unique<WindowRoot>();
+    HostWnd* host = window->host.get();
+    WindowRoot* root = window->root.get();
+    host->root = root;
+    host->iconId = IDI_APP_ICON;
+    root->owner = host;
 
-    MainWindowParts parts;
-    parts.host = host.get();
-    parts.root = root.get();
-    RepairController controller(parts);
+    MainWindowParts& parts = window->parts;
+    parts.host = host;
+    parts.root = root;
+    window->controller = std::make_unique<RepairController>(parts);
+    RepairController& controller = *window->controller;
 
     ImageControl* background = root->CreateImageControl(nullptr, "bkg");
     background->SetImage(IDB_MAIN_BACKGROUND);
@@ -85,7 +91,7 @@ int RunMainWindow()
                                    [&controller] { controller.OnBrowseClicked(); });
     AddLabel(*root, caption, "progress_tips", L"修复进度: ", Rect{73, 145, 143, 173});
     parts.progressBar = root->CreateProgressControl(caption);
-    parts.progressBar->LoadImages();
+    parts.progressBar->LoadImages(IDB_PROGRESS_TRACK, IDB_PROGRESS_FILL);
     parts.progressBar->SetPosition(134, 152, 472, 166);
     parts.statusText = root->CreateTextControl(caption, "progress_tips");
     parts.statusText->SetText(L"修复之前请先退出VNK游戏、大厅");
@@ -103,12 +109,38 @@ int RunMainWindow()
     root->AddCreateHandler([&controller] { controller.OnMainWindowCreated(); });
     host->AddMessageHandler(WM_REPAIR_EVENT,
                             [&controller](uint32_t code, int32_t param) { controller.OnRepairEvent(code, param); });
+    return window;
+}
 
+bool MainWindow::Create()
+{
     if (!host->Create(kMainWindowTitle, kWidth, kHeight)) {
-        return 1;  // no window could ever end a message loop
+        return false;
     }
     host->Show(true);
     root->keyboard.Focus(parts.folderEdit);
+    return true;
+}
+
+MainWindow::~MainWindow()
+{
+    // The host lets go of the tree, the tree hears that it closes, and both go.
+    if (host != nullptr) {
+        host->root = nullptr;
+    }
+    if (root != nullptr) {
+        root->OnClose();
+    }
+    host.reset();
+    root.reset();
+}
+
+int RunMainWindow()
+{
+    const std::unique_ptr<MainWindow> window = BuildMainWindow();
+    if (!window->Create()) {
+        return 1;  // no window could ever end a message loop
+    }
 
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -116,9 +148,5 @@ int RunMainWindow()
         DispatchMessageW(&msg);
     }
 
-    host->root = nullptr;
-    root->OnClose();
-    host.reset();
-    root.reset();
     return static_cast<int>(msg.wParam);
 }

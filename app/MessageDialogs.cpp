@@ -12,12 +12,17 @@ using namespace Quv::UI;
 
 namespace {
 
+// The dialogs' size: their skin image's.
+constexpr int32_t kDialogWidth = 347;
+constexpr int32_t kDialogHeight = 209;
+
 // One dialog: window, root and controls live for the call only.
 class MessageDialog {
 public:
     explicit MessageDialog(const std::wstring& message)
     {
         host_.root = &root_;
+        host_.iconId = IDI_APP_ICON;
         root_.owner = &host_;
         ImageControl* background = root_.CreateImageControl(nullptr, "bkg");
         background->SetImage(IDB_DIALOG_BACKGROUND);
@@ -60,7 +65,7 @@ public:
         button->SetPosition(position.left, position.top, position.right, position.bottom);
     }
 
-    int32_t Run(HWND owner) { return host_.RunModal(owner); }
+    int32_t Run(HWND owner) { return host_.RunModal(owner, IDD_MESSAGE_DIALOG, kDialogWidth, kDialogHeight); }
 
 private:
     ClickHandler CloseWith(int32_t result)

@@ -159,6 +159,13 @@ void RepairController::OnDownloadProgress(int32_t param)
     ui_.progressBar->SetPercent(percent);  // capped at 100; the text shows the truth
 }
 
+void RepairController::StartPackageWorker(const std::wstring& folder)
+{
+    StatusCode = Outcome::Started;
+    phase_ = Phase::Package;
+    RepairEngine::Instance().StartPackageWorker(folder);
+}
+
 void RepairController::OnConfigLoaded()
 {
     SetStatus(kStatusCyan, L"配置加载完成");
@@ -174,9 +181,7 @@ void RepairController::OnConfigLoaded()
     std::wstring process;
     for (;;) {
         if (engine.CheckProcesses(folder, process)) {
-            StatusCode = Outcome::Started;
-            phase_ = Phase::Package;
-            engine.StartPackageWorker(folder);
+            StartPackageWorker(folder);
             return;  // the controls stay locked while the package worker runs
         }
         StatusCode = Outcome::ProgramStillRunning;

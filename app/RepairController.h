@@ -47,6 +47,9 @@ public:
     void OnRepairEvent(uint32_t code, int32_t param);
     void OnCloseClicked();
     void OnMinimizeClicked();
+    // The package step of a repair of `folder`, once the configuration is
+    // loaded and no listed program runs from it.
+    void StartPackageWorker(const std::wstring& folder);
 
 private:
     std::wstring FolderText() const;

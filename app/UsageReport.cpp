@@ -51,8 +51,8 @@ void SendUsageReport()
 
 void SendReportRequest(const std::wstring& url)
 {
-    const HttpGet get(url.c_str(), kReportTimeoutMs);
-    if (!get.Request()) {
+    HttpGet get;
+    if (!get.Send(url.c_str(), kReportTimeoutMs)) {
         Log(L"usage report not sent: " + ErrorText(get.Error()));
         return;
     }

@@ -220,7 +220,7 @@ int RunProbeDialog(HostWnd& host, DialogProbe& probe)
         dialog.AddMessageHandler(WM_USER + 100, [&probe](uint32_t, int32_t) { probe.handlerRan = true; });
         probe.dialog = &dialog;
         SetTimer(nullptr, 0, 300, InspectAndCloseDialog);
-        result = dialog.RunModal(host.hwnd);
+        result = dialog.RunModal(host.hwnd, 103, 347, 209);  // the empty template of res/skin.rc
         dialog.root = nullptr;
         dialogRoot.OnClose();
     });

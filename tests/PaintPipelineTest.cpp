@@ -319,7 +319,7 @@ TEST_F(PaintPipelineTest, AlignmentCodesZeroAndTwoAreNearAndFarAllOthersCentre)
 TEST_F(PaintPipelineTest, ProgressFillWidthFollowsThePercentage)
 {
     ProgressControl* bar = root.CreateProgressControl(background);
-    bar->LoadImages();
+    bar->LoadImages(144, 145);  // the track and the fill of res/skin.rc
     bar->SetPosition(134, 152, 472, 166);
     const auto teal = [](const Gdiplus::Color& c) { return c.GetB() > 120 && c.GetG() > 100 && c.GetR() < 80; };
     const int row = 159;

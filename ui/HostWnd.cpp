@@ -1,6 +1,5 @@
 #include "HostWnd.h"
 
-#include "ResourceIds.h"
 #include "ThunkPool.h"
 #include "WindowBinding.h"
 #include "WindowRoot.h"
@@ -97,8 +96,8 @@ bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = StartWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+    windowClass.hIcon = iconId != 0 ? LoadIconW(instance, MAKEINTRESOURCEW(iconId)) : nullptr;
+    windowClass.hIconSm = windowClass.hIcon;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = kHostWindowClass;
@@ -118,14 +117,16 @@ bool HostWnd::Create(const std::wstring& title, int32_t width, int32_t height)
     return true;
 }
 
-int32_t HostWnd::RunModal(HWND owner)
+int32_t HostWnd::RunModal(HWND owner, int templateId, int32_t width, int32_t height)
 {
     const PendingWindow pending(*this);
     if (!pending.Ready()) {
         return -1;
     }
-    return static_cast<int32_t>(DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_MESSAGE_DIALOG), owner,
-                                                StartDialogProc, 0));
+    dialogWidth_ = width;
+    dialogHeight_ = height;
+    return static_cast<int32_t>(
+        DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), owner, StartDialogProc, 0));
 }
 
 bool HostWnd::Show(bool visible)
@@ -186,7 +187,10 @@ void HostWnd::AddMessageHandler(uint32_t message, MessageHandler handler)
 
 void HostWnd::SetIcons()
 {
-    HICON icon = LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(IDI_APP_ICON));
+    if (iconId == 0) {
+        return;
+    }
+    HICON icon = LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(iconId));
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
@@ -393,7 +397,7 @@ INT_PTR HostWnd::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_INITDIALOG:
         SetIcons();
         root->OnCreate();
-        MoveTo(Rect{0, 0, kDialogWidth, kDialogHeight});
+        MoveTo(Rect{0, 0, dialogWidth_, dialogHeight_});
         CenterOnOwner();
         return 0;
     case WM_GETDLGCODE:

@@ -24,8 +24,6 @@ void SetModuleInstance(HINSTANCE instance);
 HINSTANCE ModuleInstance();
 
 constexpr wchar_t kHostWindowClass[] = L"QUV_HOSTWND_CLASS";
-constexpr int32_t kDialogWidth = 347;
-constexpr int32_t kDialogHeight = 209;
 
 class HostWnd;
 
@@ -43,8 +41,10 @@ public:
     // Makes the window, hidden, centred on the work area. False when the class
     // can't be registered (a process makes one such window) or the window not made.
     bool Create(const std::wstring& title, int32_t width, int32_t height);
-    // Runs a modal dialog over `owner`; the dialog result, or -1 when it can't be made.
-    int32_t RunModal(HWND owner);
+    // Runs a modal dialog from the module's dialog template `templateId`, of
+    // `width` by `height` pixels, over `owner`; the dialog result, or -1 when
+    // it can't be made.
+    int32_t RunModal(HWND owner, int templateId, int32_t width, int32_t height);
     bool Show(bool visible);
     bool MoveTo(const Rect& rect);
     void CenterOnOwner();
@@ -55,6 +55,7 @@ public:
 
     HWND hwnd = nullptr;
     WindowRoot* root = nullptr;  // not owned
+    int iconId = 0;              // the module's icon for the window and its dialogs; 0: the system's
     void* thunk = nullptr;       // a ThunkPool slot, owned
     UINT_PTR timerId = 0;
     int32_t dialogResult = 2;
@@ -77,6 +78,7 @@ private:
     LRESULT OnControlColor(WPARAM dc);
 
     bool leaveTracking_ = false;
+    int32_t dialogWidth_ = 0, dialogHeight_ = 0;
 };
 
 // The first procedure of every host window and dialog: binds it to its object.

@@ -2,14 +2,13 @@
 
 #include "Drawing.h"
 #include "ImageLoader.h"
-#include "ResourceIds.h"
 
 namespace Quv::UI {
 
-void ProgressControl::LoadImages()
+void ProgressControl::LoadImages(int trackId, int fillId)
 {
-    backgroundImage.reset(LoadPngResource(IDB_PROGRESS_TRACK));
-    fillImage.reset(LoadPngResource(IDB_PROGRESS_FILL));
+    backgroundImage.reset(LoadPngResource(trackId));
+    fillImage.reset(LoadPngResource(fillId));
     Invalidate();
 }
 

@@ -12,7 +12,8 @@ class ProgressControl : public ControlBase {
 public:
     explicit ProgressControl(ControlBase* parent) : ControlBase(parent, "progress") {}
 
-    void LoadImages();
+    // The module's PNG resources of the empty track and of the fill.
+    void LoadImages(int trackId, int fillId);
     // Values above 100 count as 100.
     void SetPercent(uint32_t value);
     void Draw(Gdiplus::Graphics* surface) override;
@@ -20,8 +21,8 @@ public:
     // bottom, as wide as the percentage of the inside; empty at 0.
     Rect FillRect() const;
 
-    std::unique_ptr<Gdiplus::Image> backgroundImage;  // IDB_PROGRESS_TRACK once loaded
-    std::unique_ptr<Gdiplus::Image> fillImage;        // IDB_PROGRESS_FILL once loaded
+    std::unique_ptr<Gdiplus::Image> backgroundImage;  // the track, once loaded
+    std::unique_ptr<Gdiplus::Image> fillImage;        // the fill, once loaded
     uint32_t percent = 0;
 };
 

@@ -7,6 +7,8 @@
 #include "HttpGet.h"
 #include "ScopedHandle.h"
 
+DWORD DefaultStallTimeoutMs() { return VNK_STALL_TIMEOUT_MS; }
+
 namespace {
 
 // A long download says how far it got at most this often in the log.
@@ -71,8 +73,10 @@ private:
     uint64_t size_ = 0;
 };
 
-// How one attempt ended.
-enum class Outcome { Complete, Retry, Fail, Stopped };
+// How one attempt, or the whole download, ended: Retry is an attempt's
+// failure that may pass; GaveUp, the download's after its last attempt failed
+// so, and what it holds may be resumed later.
+enum class Outcome { Complete, Retry, GaveUp, Fail, Stopped };
 
 struct AttemptResult {
     Outcome outcome;
@@ -113,7 +117,7 @@ public:
             if (attempt >= options_.attempts) {
                 Log(url_ + L": failed: " + result.reason + L" (attempt " + Num(attempt) + L" of " +
                     Num(options_.attempts) + L")");
-                return Outcome::Retry;
+                return Outcome::GaveUp;
             }
             const DWORD wait = options_.firstRetryWaitMs << (attempt - 1);
             Log(url_ + L": attempt " + Num(attempt) + L" failed: " + result.reason + L"; attempt " +
@@ -139,8 +143,8 @@ private:
             resume ? L"Range: bytes=" + Num(from) + L"-\r\nIf-Range: " + validator_ + L"\r\n" : std::wstring();
         const DWORD start = GetTickCount();
         // Never from a cache: a byte range must count the server's file.
-        const HttpGet get(url_.c_str(), VNK_STALL_TIMEOUT_MS, headers, INTERNET_FLAG_RELOAD);
-        if (!get.Request()) {
+        HttpGet get;
+        if (!get.Send(url_.c_str(), options_.stallTimeoutMs, headers, INTERNET_FLAG_RELOAD)) {
             return {Outcome::Retry, L"no answer: " + ErrorText(get.Error())};
         }
         const DWORD status = get.Status();
@@ -160,6 +164,8 @@ private:
         if (status == 416 || status == 206) {
             return StartOverAfter(L"HTTP " + Num(status) + L" for a range the server did not keep");
         }
+        // An answer without a status line (WinINet gives 0 for an HTTP/0.9
+        // server's) is taken as a body, as before statuses were looked at.
         if (status == 0 || (status >= 200 && status < 300)) {
             if (from > 0) {
                 Log(url_ + L": the server sent the whole file again (HTTP " + Num(status) + L"): from byte 0");
@@ -316,7 +322,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         return false;
     }
     // Only a download that may still pass keeps what it has, for the next call.
-    if (outcome == Outcome::Retry && resumable && partial != nullptr) {
+    if (outcome == Outcome::GaveUp && resumable && partial != nullptr) {
         *partial = PartialDownload{url, temporary, download.Validator(), download.Total()};
         Log(url + L": keeping " + temporary + L" to resume");
         return false;

@@ -22,6 +22,10 @@ struct PartialDownload {
     void Discard();
 };
 
+// How long a request may go without a byte before it counts as stalled: the
+// build's setting (VNK_STALL_TIMEOUT_MS), 30 s unless a test build shortens it.
+DWORD DefaultStallTimeoutMs();
+
 struct DownloadOptions {
     // Most bytes taken whatever the server announces; 0: no bound.
     uint64_t limit = 0;
@@ -37,6 +41,9 @@ struct DownloadOptions {
     // a wait before each further try that starts here and doubles.
     unsigned attempts = 4;
     DWORD firstRetryWaitMs = 1000;
+    // Connecting, sending, and each wait for the answer or a piece of its body
+    // give up after this long without a byte.
+    DWORD stallTimeoutMs = DefaultStallTimeoutMs();
 };
 
 // True only when the whole body of a 2xx response has been written and the

@@ -1,6 +1,5 @@
 #include "FetchRanges.h"
 
-#include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "DownloadRetry.h"
 #include "HttpGet.h"
@@ -132,9 +131,9 @@ private:
         // If-Range: a package that changed since the first answer comes whole, and is taken whole.
         const std::wstring headers =
             L"Range: bytes=" + range + L"\r\n" + (validator_.empty() ? L"" : L"If-Range: " + validator_ + L"\r\n");
-        const HttpGet get(connection_, VNK_STALL_TIMEOUT_MS, headers, INTERNET_FLAG_RELOAD |
-                                                                          INTERNET_FLAG_KEEP_CONNECTION);
-        if (!get.Request()) {
+        HttpGet get;
+        if (!get.Send(connection_, options_.stallTimeoutMs, headers,
+                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION)) {
             reason = L"no answer: " + ErrorText(get.Error());
             return Attempt::Retry;
         }

@@ -75,26 +75,21 @@ bool HttpConnection::Open(const wchar_t* url)
     return true;
 }
 
-HttpGet::HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+bool HttpGet::Send(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
 {
     if (!own_.Open(url)) {
         error_ = own_.Error();
-        return;
+        return false;
     }
-    Send(own_, stallTimeoutMs, headers, flags);
+    return Send(own_, stallTimeoutMs, headers, flags);
 }
 
-HttpGet::HttpGet(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
+bool HttpGet::Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
 {
     if (!connection.Connection()) {
         error_ = connection.Error();
-        return;
+        return false;
     }
-    Send(connection, stallTimeoutMs, headers, flags);
-}
-
-void HttpGet::Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags)
-{
     const WinInetApi* const api = WinInet();
     flags |= INTERNET_FLAG_NO_CACHE_WRITE | (connection.Secure() ? INTERNET_FLAG_SECURE : 0);
     // Any type of answer, as a URL opened in one call would ask for; without it
@@ -104,7 +99,7 @@ void HttpGet::Send(const HttpConnection& connection, DWORD stallTimeoutMs, const
                                                  nullptr, nullptr, acceptTypes, flags, 0));
     if (!request) {
         error_ = GetLastError();
-        return;
+        return false;
     }
     // Set on the request before it is sent, the time-outs also bound the wait
     // for the answer's headers, which a URL opened in one call would not allow
@@ -117,9 +112,10 @@ void HttpGet::Send(const HttpConnection& connection, DWORD stallTimeoutMs, const
     if (!api->HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
                                static_cast<DWORD>(headers.size()), nullptr, 0)) {
         error_ = GetLastError();
-        return;
+        return false;
     }
     request_ = std::move(request);
+    return true;
 }
 
 bool HttpGet::Read(char* buffer, DWORD size, DWORD& count) const

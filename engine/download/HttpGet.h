@@ -38,18 +38,20 @@ private:
 
 class HttpGet {
 public:
-    // Sends the request, with `headers` ("Name: value\r\n" lines) and `flags`
-    // added to the request's own. Connecting, sending and every wait for the
-    // answer (its headers and each read of its body) give up after
-    // `stallTimeoutMs` without a byte, so that a server that stops answering
-    // can't hold the caller. The first form opens a connection of its own.
-    HttpGet(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
-            DWORD flags = 0);
-    HttpGet(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
-            DWORD flags = 0);
-
+    HttpGet() = default;
     HttpGet(const HttpGet&) = delete;
     HttpGet& operator=(const HttpGet&) = delete;
+
+    // Sends the request, with `headers` ("Name: value\r\n" lines) and `flags`
+    // added to the request's own; false when any step failed (Error() says
+    // why). Connecting, sending and every wait for the answer (its headers and
+    // each read of its body) give up after `stallTimeoutMs` without a byte, so
+    // that a server that stops answering can't hold the caller. The first form
+    // opens a connection of its own.
+    bool Send(const wchar_t* url, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
+              DWORD flags = 0);
+    bool Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers = std::wstring(),
+              DWORD flags = 0);
 
     // The request whose body can be read; empty when any step failed.
     const InternetHandle& Request() const { return request_; }
@@ -71,8 +73,6 @@ public:
     std::wstring Header(DWORD query) const;
 
 private:
-    void Send(const HttpConnection& connection, DWORD stallTimeoutMs, const std::wstring& headers, DWORD flags);
-
     HttpConnection own_;  // the first form's
     InternetHandle request_;
     DWORD error_ = 0;
