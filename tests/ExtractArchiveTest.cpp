@@ -96,6 +96,23 @@ TEST_F(ExtractArchiveTest, ArchivesThatCannotBeReadWriteNothing)
     EXPECT_FALSE(FileExists(game + L"\\Cross\\one.bin"));
 }
 
+// Blocks several times larger than the decoders' buffers, with BCJ calls
+// across each buffer boundary, come out byte for byte as they were packed:
+// streamed (one block) and side by side (two).
+TEST_F(ExtractArchiveTest, BlocksAcrossManyBuffersUnpackByteForByte)
+{
+    const std::string code = ReadAll(TestArchive(L"crossing.bin"));
+    ASSERT_EQ(code.size(), 7u << 20);
+    for (const wchar_t* name : {L"crossing.7z", L"crossing-blocks.7z"}) {
+        SCOPED_TRACE(Narrow(name));
+        DeleteTree(game);
+        CreateDirectoryW(game.c_str(), nullptr);
+        ASSERT_EQ(Extract(name), ExtractResult::Ok);
+        EXPECT_TRUE(ReadAll(game + L"\\Cross\\code.dll") == code);
+        EXPECT_TRUE(ReadAll(game + L"\\Cross\\more.dll") == std::string(code.rbegin(), code.rend()));
+    }
+}
+
 // Each block is decoded with its own coder's properties: a later block that
 // needs a larger dictionary, or other lc/lp/pb, than the first unpacks; one
 // whose properties the format forbids is refused, with nothing written.

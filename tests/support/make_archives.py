@@ -202,6 +202,22 @@ def main():
     shutil.copy(os.path.join(OUT, "two-lclppb.7z"), os.path.join(OUT, "bad-lzma-properties.7z"))
     damage_second_coder(os.path.join(OUT, "bad-lzma-properties.7z"), b"\x23\x03\x01\x01\x05", b"\xe1")
 
+    # Blocks that cross the decoders' 2 MiB buffers several times: x86-like
+    # bytes with calls the BCJ filter converts, one of them straddling each
+    # buffer boundary. The unpacked files are compared with crossing.bin.
+    rng = random.Random(21)
+    code = bytearray()
+    while len(code) < 7 << 20:
+        code += b"\xe8" + struct.pack("<i", rng.randint(-0x8000, 0x8000)) if rng.random() < 0.2 \
+            else rng.randbytes(rng.randint(1, 12))
+    code = code[:7 << 20]
+    for boundary in range(2 << 20, len(code), 2 << 20):
+        code[boundary - 2:boundary + 3] = b"\xe8\x00\x10\x00\x00"
+    write(os.path.join(OUT, "crossing.bin"), bytes(code))
+    root = tree("crossing", {"Cross/code.dll": bytes(code), "Cross/more.dll": bytes(code[::-1])})
+    seven_zip("crossing.7z", root, "-m0=LZMA2", "-mf=BCJ", "-ms=on")            # one block, streamed
+    seven_zip("crossing-blocks.7z", root, "-m0=LZMA2", "-mf=BCJ", "-ms=1f")     # two, side by side
+
     # Stored attributes: read-only and hidden files, as a Unix-side 7-Zip records them.
     root = tree("attrib", {"Cross/readonly.txt": b"read only\n", "Cross/normal.txt": b"normal\n"})
     os.chmod(os.path.join(root, "Cross/readonly.txt"), stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
