@@ -409,7 +409,7 @@ bool StagedRepair::CutShortForTests(size_t moves)
     if (GetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", value, 16) == 0) {
         return false;
     }
-    const size_t stopAfter = wcstoul(value, nullptr, 10);
+    const size_t stopAfter = static_cast<size_t>(wcstol(value, nullptr, 10));
     if (stopAfter > moves) {
         return false;
     }
