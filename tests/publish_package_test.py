@@ -61,6 +61,38 @@ class PublishPackageTest(unittest.TestCase):
         self.assertIn(naming, result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.output, "cross.7z")), "nothing is published")
 
+    def check_manifest(self, data, manifest):
+        """Every range's digest is that of the package's bytes, and the blocks lie one after the other."""
+        lines = [line.split("\t") for line in manifest.decode("utf-8").splitlines()]
+        self.assertEqual(lines[:2], [["LumoraRepair manifest 1"], ["package", str(len(data))]])
+        sha = lambda *parts: hashlib.sha256(b"".join(parts)).hexdigest()  # noqa: E731
+        end = 32
+        for kind, at, size, digest in (l for l in lines if l[0] in ("header", "block")):
+            at, size = int(at), int(size)
+            if kind == "block":
+                self.assertEqual(at, end)
+                end = at + size
+            self.assertEqual(digest, sha(data[:32], data[at:at + size]) if kind == "header" else sha(data[at:at + size]))
+        return lines
+
+    def test_cuts_blocks_that_make_too_large_a_share_of_the_package(self):
+        # 3 MB that compress well and 8 × 400 KB that don't: the random files
+        # would make one block of 99 %; cut, two of them share a 1 MB block.
+        self.write("Cross/text/a.txt", b"the same line again\n" * 150000)
+        for i in range(8):
+            self.write("Cross/bin/r%d.dll" % i, os.urandom(400 * 1024))
+        self.assertEqual(self.publish().returncode, 0)
+        package = os.path.join(self.output, "cross.7z")
+        with open(package, "rb") as f:
+            data = f.read()
+        with open(package + ".manifest", "rb") as f:
+            lines = self.check_manifest(data, f.read())
+        random_per_block = {}
+        for line in (l for l in lines if l[0] == "file" and l[1].startswith("Cross/bin/r")):
+            random_per_block[line[4]] = random_per_block.get(line[4], 0) + 1
+        self.assertEqual(sorted(random_per_block.values()), [2, 2, 2, 2])
+        subprocess.run(["7zz", "t", package], check=True, capture_output=True)
+
     def test_publishes_a_package_and_the_configuration_that_announces_it(self):
         result = self.publish("--tips", "服务器维护中", "--process", "Varnok.exe", "--process", "Lobby.exe",
                               "--version", "202612081200", "--keep", "Cross/res/*")
@@ -77,13 +109,8 @@ class PublishPackageTest(unittest.TestCase):
                                   "manifest": "http://127.0.0.1:8080/packages/cross.7z.manifest",
                                   "manifestsize": str(len(manifest)), "manifestsha256": hashlib.sha256(manifest).hexdigest(),
                                   "processcount": "2", "process_0": "Varnok.exe", "process_1": "Lobby.exe"})
-        # The manifest: every range's digest is that of the package's bytes; every file's that of its source.
-        lines = [line.split("\t") for line in manifest.decode("utf-8").splitlines()]
-        self.assertEqual(lines[:2], [["LumoraRepair manifest 1"], ["package", str(len(data))]])
+        lines = self.check_manifest(data, manifest)
         sha = lambda *parts: hashlib.sha256(b"".join(parts)).hexdigest()  # noqa: E731
-        for kind, at, size, digest in (l for l in lines if l[0] in ("header", "block")):
-            at, size = int(at), int(size)
-            self.assertEqual(digest, sha(data[:32], data[at:at + size]) if kind == "header" else sha(data[at:at + size]))
         files = {l[1]: l[2:] for l in lines if l[0] == "file"}
         crossapp = open(os.path.join(self.source, "Cross", "CrossApp.dll"), "rb").read()
         self.assertEqual(files["Cross/CrossApp.dll"], [str(len(crossapp)), sha(crossapp), "0", "restore"])
