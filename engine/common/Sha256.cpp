@@ -199,6 +199,17 @@ bool HmacSha256::Compute(const std::string& message, Sha256Digest& mac)
            sha_.Add(inner.data(), inner.size()) && sha_.Finish(mac);
 }
 
+bool Sha256::FinishHex(std::wstring& hex)
+{
+    Sha256Digest digest;
+    if (!Finish(digest)) {
+        return false;
+    }
+    const std::string text = HexOf(digest);
+    hex.assign(text.begin(), text.end());
+    return true;
+}
+
 std::string HexOf(const Sha256Digest& digest)
 {
     static const char kHex[] = "0123456789abcdef";

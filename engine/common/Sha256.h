@@ -29,6 +29,8 @@ public:
     bool Add(const void* data, size_t size);
     // Ends the digest begun by Start.
     bool Finish(Sha256Digest& digest);
+    // The same, as lowercase hex digits, the way manifests and configurations write them.
+    bool FinishHex(std::wstring& hex);
 
     // Whether this processor has the SHA instructions that Engine::Fastest uses.
     static bool ProcessorHasShaInstructions();

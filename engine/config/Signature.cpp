@@ -186,13 +186,7 @@ bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size)
         }
         size += count;
     }
-    Sha256Digest value;
-    if (!digest.Finish(value)) {
-        return false;
-    }
-    const std::string hex = HexOf(value);
-    sha256.assign(hex.begin(), hex.end());
-    return true;
+    return digest.FinishHex(sha256);
 }
 
 bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size)

@@ -38,13 +38,7 @@ bool ChecksOut(HANDLE file, const DigestCheck& check, std::wstring& found)
             left -= read;
         }
     }
-    Sha256Digest digest;
-    if (!sha.Finish(digest)) {
-        return false;
-    }
-    const std::string hex = HexOf(digest);
-    found.assign(hex.begin(), hex.end());
-    return found == check.sha256;
+    return sha.FinishHex(found) && found == check.sha256;
 }
 
 enum class Attempt { Complete, Retry, RangesRefused, Failed, DamagedData, Stopped };

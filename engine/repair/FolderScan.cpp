@@ -77,12 +77,8 @@ bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, s
             return false;
         }
     }
-    Sha256Digest digest;
-    if (total != file.size || !sha.Finish(digest)) {
-        return false;
-    }
-    const std::string hex = HexOf(digest);
-    return file.sha256 == std::wstring(hex.begin(), hex.end());
+    std::wstring hex;
+    return total == file.size && sha.FinishHex(hex) && hex == file.sha256;
 }
 
 DWORD WINAPI ScanThreadProc(LPVOID parameter)

@@ -33,14 +33,13 @@ bool FetchManifest(const RepairConfig& config, const std::wstring& path, const D
         return false;
     }
     Sha256 sha;
-    Sha256Digest digest;
-    if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.Finish(digest)) {
+    std::wstring hex;
+    if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.FinishHex(hex)) {
         return false;
     }
-    const std::string hex = HexOf(digest);
-    if (bytes.size() != config.manifestSize || !SameAsciiNoCase(config.manifestSha256, std::wstring(hex.begin(), hex.end()).c_str())) {
+    if (bytes.size() != config.manifestSize || !SameAsciiNoCase(config.manifestSha256, hex.c_str())) {
         Log(L"the package's manifest is not the one the configuration names (" + Num(bytes.size()) + L" bytes, SHA-256 " +
-            std::wstring(hex.begin(), hex.end()) + L"): the whole package is fetched");
+            hex + L"): the whole package is fetched");
         return false;
     }
     std::wstring error;
