@@ -6,6 +6,7 @@
 #include "DiagnosticsLog.h"
 #include "ExtractArchive.h"
 #include "FileLinks.h"
+#include "FilePosition.h"
 #include "RepairPlan.h"
 
 namespace {
@@ -171,12 +172,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     // nobody else may write or delete meanwhile.
     bool kept = false;
     ScopedHandle package = OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
-    LONG high = static_cast<LONG>(plan.packageSize >> 32);
-    if (!package.IsValid() ||
-        (SetFilePointer(package.Get(), static_cast<LONG>(plan.packageSize & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-             INVALID_SET_FILE_POINTER &&
-         GetLastError() != NO_ERROR) ||
-        !SetEndOfFile(package.Get())) {
+    if (!package.IsValid() || !SeekFile(package.Get(), plan.packageSize) || !SetEndOfFile(package.Get())) {
         Log(L"can't make " + archivePath + L": " + ErrorText(GetLastError()));
         package.Close();
         DeleteItself(archivePath);

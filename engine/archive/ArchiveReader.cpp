@@ -1,5 +1,6 @@
 #include "ArchiveReader.h"
 
+#include "FilePosition.h"
 #include "SdkAllocator.h"
 
 extern "C" {
@@ -37,9 +38,7 @@ ArchiveReader::~ArchiveReader()
 SRes ArchiveReader::Open()
 {
     // The SDK reads the archive's start from where the file stands.
-    LONG high = 0;
-    if (SetFilePointer(fileStream_.file.handle, 0, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
+    if (!SeekFile(fileStream_.file.handle, 0)) {
         return SZ_ERROR_READ;
     }
     lookStream_.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kSdkAllocator, kLookAheadBytes));

@@ -1,6 +1,7 @@
 #include "BlockDecoder.h"
 
 #include "DiagnosticsLog.h"
+#include "FilePosition.h"
 #include "SdkAllocator.h"
 
 extern "C" {
@@ -205,10 +206,7 @@ SRes BlockDecoder::Begin(const CSzArEx& db, UInt32 folder, HANDLE archive)
         lzmaAllocated_ = true;
         LzmaDec_Init(&lzma_);
     }
-    LONG high = static_cast<LONG>(packPos >> 32);
-    if (SetFilePointer(archive_, static_cast<LONG>(packPos & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-            INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
+    if (!SeekFile(archive_, packPos)) {
         Log(L"can't go to block " + Num(folder) + L" of the archive: " + ErrorText(GetLastError()));
         return SZ_ERROR_READ;
     }

@@ -3,6 +3,7 @@
 #include "Crypt32.h"
 #include "CryptHandles.h"
 #include "DiagnosticsLog.h"
+#include "FilePosition.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
 
@@ -163,8 +164,7 @@ bool VerifySignature(const std::string& data, const std::wstring& name, const st
 
 bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size)
 {
-    LONG high = 0;
-    if (SetFilePointer(file, 0, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+    if (!SeekFile(file, 0)) {
         return false;
     }
     Sha256 digest;

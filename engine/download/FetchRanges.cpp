@@ -2,20 +2,13 @@
 
 #include "DiagnosticsLog.h"
 #include "DownloadRetry.h"
+#include "FilePosition.h"
 #include "HttpGet.h"
 #include "Sha256.h"
 
 #include <vector>
 
 namespace {
-
-bool SeekTo(HANDLE file, uint64_t offset)
-{
-    LONG high = static_cast<LONG>(offset >> 32);
-    return SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) !=
-               INVALID_SET_FILE_POINTER ||
-           GetLastError() == NO_ERROR;
-}
 
 // The SHA-256 of the check's spans, read back from `file`, is the expected one.
 bool ChecksOut(HANDLE file, const DigestCheck& check, std::wstring& found)
@@ -26,7 +19,7 @@ bool ChecksOut(HANDLE file, const DigestCheck& check, std::wstring& found)
         return false;
     }
     for (const auto& span : check.spans) {
-        if (!SeekTo(file, span.first)) {
+        if (!SeekFile(file, span.first)) {
             return false;
         }
         for (uint64_t left = span.second; left > 0;) {
@@ -160,7 +153,7 @@ private:
 
     Attempt CopyBody(const HttpGet& get, const RangeRequest& request, uint64_t& got, std::wstring& reason)
     {
-        if (!SeekTo(file_, request.offset + got)) {
+        if (!SeekFile(file_, request.offset + got)) {
             reason = L"can't seek in the package: " + ErrorText(GetLastError());
             return Attempt::Failed;
         }
