@@ -86,8 +86,12 @@ class LogReader:
 
     def lines(self):
         with open(self.path, "rb") as f:
-            f.seek(self.start)
-            return f.read().decode("utf-8").splitlines()
+            text = f.read()
+        if len(text) < self.start:
+            # The log rolled over at its size limit since: its start went to ".1".
+            with open(self.path + ".1", "rb") as f:
+                text = f.read() + text
+        return text[self.start:].decode("utf-8").splitlines()
 
 
 def find_in_order(lines, expected):
