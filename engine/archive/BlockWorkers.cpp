@@ -6,6 +6,7 @@
 #include "FileLinks.h"
 #include "ScopedHandle.h"
 #include "SdkAllocator.h"
+#include "WorkerThreads.h"
 
 extern "C" {
 #include "7zCrc.h"
@@ -261,10 +262,7 @@ bool CanDecodeSideBySide(const CSzArEx& db, UInt32 folder)
 
 unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks)
 {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    unsigned threads = static_cast<unsigned>(
-        std::min<size_t>(std::min<DWORD>(system.dwNumberOfProcessors, kMostThreads), blocks.size()));
+    unsigned threads = WorkerThreadCount(blocks.size(), kMostThreads);
     UInt64 need = 0;
     for (UInt32 folder : blocks) {
         need = std::max(need, MemoryFor(db, folder));

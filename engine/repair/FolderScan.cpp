@@ -3,6 +3,7 @@
 #include "DiagnosticsLog.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
+#include "WorkerThreads.h"
 
 #include <windows.h>
 
@@ -94,14 +95,6 @@ DWORD WINAPI ScanThreadProc(LPVOID parameter)
     return 0;
 }
 
-unsigned ThreadCount(size_t files)
-{
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    const size_t wanted = std::min<size_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1), kMostThreads);
-    return static_cast<unsigned>(std::max<size_t>(std::min(wanted, files), 1));
-}
-
 }  // namespace
 
 bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest, const ScanProgressFn& progress,
@@ -116,7 +109,7 @@ bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest,
     // A thread a processor reads and hashes; the calling thread reports, and
     // scans what is left if no thread could be made.
     std::vector<ScopedHandle> threads;
-    for (unsigned i = 0; i < ThreadCount(manifest.files.size()); ++i) {
+    for (unsigned i = 0; i < WorkerThreadCount(manifest.files.size(), kMostThreads); ++i) {
         ScopedHandle thread(CreateThread(nullptr, 0, ScanThreadProc, &job, 0, nullptr));
         if (thread.IsValid()) {
             threads.push_back(std::move(thread));
