@@ -8,6 +8,7 @@
 #include "FileLinks.h"
 #include "FilePosition.h"
 #include "RepairPlan.h"
+#include "ThreadBoundary.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ void RepairEngine::RunPackageWorker()
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle scanReports(*this, ScanProgress);
-    const bool planned = PlanRepair(config, installFolder, LocalManifestPath(), options,
+    const PlanOutcome planned = PlanRepair(config, installFolder, LocalManifestPath(), options,
                                     [&](size_t checked, size_t count) {
                                         if (CancelRequested()) {
                                             return false;
@@ -92,8 +93,12 @@ void RepairEngine::RunPackageWorker()
                                     },
                                     plan);
     scanReports.Flush();
-    if (!planned || CancelRequested()) {
+    if (planned == PlanOutcome::Stopped || CancelRequested()) {
         Log(L"repair cancelled: the window closed");
+        return;
+    }
+    if (planned == PlanOutcome::Refused) {
+        PostClosingEvent(ExtractionFailed);  // as for any repair refused before it writes
         return;
     }
     if (plan.kind == RepairPlan::Kind::NothingDamaged) {
@@ -127,6 +132,7 @@ void RepairEngine::RunPackageWorker()
             return;
         }
     }
+    VNK_ALLOCATION_SEAM(L"worker");
     Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
 }
 

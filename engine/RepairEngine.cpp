@@ -6,6 +6,7 @@
 #include "DownloadFile.h"
 #include "FileLinks.h"
 #include "InstallFolder.h"
+#include "ThreadBoundary.h"
 
 #include <shlwapi.h>
 
@@ -233,14 +234,22 @@ void RepairEngine::DiscardPartialDownload()
     }
 }
 
+// A worker that fails of itself ends its run as a failed step would: the
+// window must hear of it, and a staged repair has rolled back on the way out.
 DWORD WINAPI ConfigThreadProc(LPVOID)
 {
-    RepairEngine::Instance().RunConfigWorker();
+    RepairEngine& engine = RepairEngine::Instance();
+    if (!RunGuarded(L"the configuration's worker", [&engine] { engine.RunConfigWorker(); })) {
+        engine.PostClosingEvent(ConfigDownloadFailed);
+    }
     return 0;
 }
 
 DWORD WINAPI PackageThreadProc(LPVOID)
 {
-    RepairEngine::Instance().RunPackageWorker();
+    RepairEngine& engine = RepairEngine::Instance();
+    if (!RunGuarded(L"the repair's worker", [&engine] { engine.RunPackageWorker(); })) {
+        engine.PostClosingEvent(ExtractionFailed);
+    }
     return 0;
 }

@@ -86,6 +86,86 @@ TEST_F(StagedRepairTest, ACommitCutShortAtAnyStepIsRolledBackByTheNextStart)
     EXPECT_EQ(after[L"Cross\\version.txt"], "26.12.7\n");
 }
 
+// Names with ".." inside them ("a..b.txt", a folder "v1..2") are names like
+// any other: the journal of a commit of them cut short is read back and
+// rolled back by the next start, and the next repair succeeds.
+TEST_F(StagedRepairTest, NamesWithDoubleDotsAreRolledBackAndRepairedAgain)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    CreateDirectoryW((game + L"\\Cross\\v1..2").c_str(), nullptr);
+    WriteAll(game + L"\\Cross\\a..b.txt", "old a..b");
+    WriteAll(game + L"\\Cross\\v1..2\\x.txt", "old x");
+    const auto before = TreeOf(game);
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"1");
+    ASSERT_EQ(Extract(L"dots.7z"), ExtractResult::OutputFailed);
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+    ASSERT_NE(TreeOf(game), before) << "one replacement made, as a crash would leave it";
+    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
+    EXPECT_EQ(TreeOf(game), before);
+    ASSERT_EQ(Extract(L"dots.7z"), ExtractResult::Ok);
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\a..b.txt"), "new a..b\n");
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\v1..2\\x.txt"), "new x\n");
+    EXPECT_EQ(ReadAll(game + L"\\Cross\\..cfg"), "new cfg\n");
+}
+
+// A folder on the way that another program holds without sharing can't be
+// held against being renamed away: the repair is refused, nothing changes.
+TEST_F(StagedRepairTest, AFolderThatCannotBeHeldRefusesTheRepair)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    CreateDirectoryW((game + L"\\Cross\\config").c_str(), nullptr);
+    WriteAll(game + L"\\Cross\\config\\settings.ini", "[old]");
+    const auto before = TreeOf(game);
+    {
+        const ScopedHandle held(CreateFileW((game + L"\\Cross\\config").c_str(), GENERIC_READ, 0, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        EXPECT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
+    }
+    EXPECT_EQ(TreeOf(game), before);
+    EXPECT_NE(DiagnosticsLogText().find("config can't be held open below the game folder"), std::string::npos);
+}
+
+// A decoding thread whose allocation fails ends its own work, never the
+// program: the repair fails and rolls back, and the log says why, once.
+TEST_F(StagedRepairTest, AThreadThatRunsOutOfMemoryFailsTheRepairAndChangesNothing)
+{
+    const struct {
+        const char* what;
+        const wchar_t* where;       // the thread that fails
+        const wchar_t* processors;  // as many as the machine shows
+        const wchar_t* archive;
+        const char* logged;
+    } cases[] = {
+        {"blocks side by side", L"blocks", L"2", L"crossing-blocks.7z", "a decoding thread failed: out of memory"},
+        {"blocks streamed in order", L"stream", L"1", L"package.7z", "the decoding thread failed: out of memory"},
+    };
+    struct Unset {
+        ~Unset()
+        {
+            SetEnvironmentVariableW(L"VNK_TEST_FAIL_ALLOCATION", nullptr);
+            SetEnvironmentVariableW(L"VNK_TEST_PROCESSORS", nullptr);
+        }
+    } unset;
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    WriteAll(game + L"\\Cross\\CrossApp.dll", "the old program");
+    WriteAll(game + L"\\Cross\\code.dll", "the old code");
+    const auto before = TreeOf(game);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t logged = DiagnosticsLogText().size();
+        SetEnvironmentVariableW(L"VNK_TEST_PROCESSORS", c.processors);
+        SetEnvironmentVariableW(L"VNK_TEST_FAIL_ALLOCATION", c.where);
+        EXPECT_EQ(Extract(c.archive), ExtractResult::NoMemory);
+        EXPECT_EQ(TreeOf(game), before);
+        std::string log = DiagnosticsLogText();
+        log.erase(0, log.size() >= logged ? logged : 0);  // a log that rolled over starts anew
+        const size_t first = log.find(c.logged);
+        EXPECT_NE(first, std::string::npos) << log;
+        EXPECT_EQ(log.find(c.logged, first + 1), std::string::npos) << "logged once";
+    }
+}
+
 // A genuine journal copied into another game folder is no journal of that
 // folder: its MACs name the folder it was written in.
 TEST_F(StagedRepairTest, AJournalCopiedIntoAnotherFolderIsNotActedOn)

@@ -2,6 +2,7 @@
 
 #include "DiagnosticsLog.h"
 #include "FileLinks.h"
+#include "ThreadBoundary.h"
 
 #include <algorithm>
 
@@ -50,7 +51,13 @@ BlockStream::~BlockStream()
 
 DWORD WINAPI BlockStream::ThreadProc(LPVOID self)
 {
-    static_cast<BlockStream*>(self)->DecodeAll();
+    BlockStream& stream = *static_cast<BlockStream*>(self);
+    if (!RunGuarded(L"the decoding thread", [&stream] {
+            VNK_ALLOCATION_SEAM(L"stream");
+            stream.DecodeAll();
+        })) {
+        stream.failed_ = true;
+    }
     return 0;
 }
 
@@ -113,6 +120,9 @@ SRes BlockStream::Read(UInt32 folder, size_t most, const Byte*& data, size_t& si
         // The decoder ends after the last block: nothing more will come then.
         const HANDLE waits[] = {full_.Get(), thread_.Get()};
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            if (failed_) {
+                return SZ_ERROR_MEM;  // logged where it failed
+            }
             // The decoder ended without this block: a block it was never asked for.
             Log(L"block " + Num(folder) + L" was read but never decoded");
             return SZ_ERROR_FAIL;

@@ -9,6 +9,7 @@
 #include "BlockDecoder.h"
 #include "ScopedHandle.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ private:
     ScopedHandle archive_;
     BlockDecoder decoder_;
     unsigned produced_ = 0;
+    std::atomic<bool> failed_{false};  // the decoding thread ended in a failure of its own
     // Between the two threads: `free_` counts the buffers the decoder may
     // fill, `full_` those the reader may take, in ring order.
     ScopedHandle free_, full_, stopEvent_, thread_;

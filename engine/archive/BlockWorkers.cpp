@@ -6,6 +6,7 @@
 #include "FileLinks.h"
 #include "ScopedHandle.h"
 #include "SdkAllocator.h"
+#include "ThreadBoundary.h"
 #include "WorkerThreads.h"
 
 extern "C" {
@@ -232,7 +233,13 @@ private:
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter)
 {
-    BlockWorker(*static_cast<SharedWork*>(parameter)).Run();
+    SharedWork& work = *static_cast<SharedWork*>(parameter);
+    if (!RunGuarded(L"a decoding thread", [&work] {
+            VNK_ALLOCATION_SEAM(L"blocks");
+            BlockWorker(work).Run();
+        })) {
+        work.Fail(SZ_ERROR_MEM);
+    }
     return 0;
 }
 

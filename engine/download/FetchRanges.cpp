@@ -61,19 +61,34 @@ public:
     }
 
 private:
-    // One range, tried again after failures that may pass.
+    // One range, tried again after failures that may pass. A digest that
+    // fails may cover bytes of earlier requests (the header's covers the
+    // package's first bytes): they are fetched again with it, or no try could
+    // mend them.
     FetchResult Fetch(const RangeRequest& request)
     {
         uint64_t got = 0;
+        std::vector<RangeRequest> again;
         for (unsigned attempt = 1;; ++attempt) {
             std::wstring reason;
-            Attempt outcome = Try(request, got, reason);
+            Attempt outcome = Attempt::Complete;
+            for (const RangeRequest& earlier : again) {
+                uint64_t earlierGot = 0;
+                if ((outcome = Try(earlier, earlierGot, reason, false)) != Attempt::Complete) {
+                    break;
+                }
+            }
             if (outcome == Attempt::Complete) {
-                outcome = Check(request, reason);
+                outcome = Try(request, got, reason, true);
+            }
+            if (outcome == Attempt::Complete) {
+                const DigestCheck* failed = nullptr;
+                outcome = Check(request, reason, failed);
                 if (outcome == Attempt::Complete) {
                     return FetchResult::Complete;
                 }
                 got = 0;  // what came is wrong: the whole range again
+                again = OutsideOf(request, *failed);
             }
             switch (outcome) {
             case Attempt::RangesRefused:
@@ -104,13 +119,26 @@ private:
         }
     }
 
+    // The spans of `check` that `request` doesn't hold, as requests of their own.
+    static std::vector<RangeRequest> OutsideOf(const RangeRequest& request, const DigestCheck& check)
+    {
+        std::vector<RangeRequest> outside;
+        for (const auto& span : check.spans) {
+            if (span.first < request.offset || span.first + span.second > request.offset + request.size) {
+                outside.push_back(RangeRequest{span.first, span.second, {}});
+            }
+        }
+        return outside;
+    }
+
     static std::wstring Describe(const RangeRequest& request)
     {
         return Num(request.offset) + L"-" + Num(request.offset + request.size - 1);
     }
 
-    // One GET for what is still missing of `request`.
-    Attempt Try(const RangeRequest& request, uint64_t& got, std::wstring& reason)
+    // One GET for what is still missing of `request`; `report` says whether
+    // its bytes count in the progress (bytes fetched again don't).
+    Attempt Try(const RangeRequest& request, uint64_t& got, std::wstring& reason, bool report)
     {
         const uint64_t first = request.offset + got;
         const uint64_t last = request.offset + request.size - 1;
@@ -148,10 +176,10 @@ private:
             const std::wstring etag = get.Header(HTTP_QUERY_ETAG);
             validator_ = !etag.empty() && etag[0] == L'"' ? etag : get.Header(HTTP_QUERY_LAST_MODIFIED);
         }
-        return CopyBody(get, request, got, reason);
+        return CopyBody(get, request, got, reason, report);
     }
 
-    Attempt CopyBody(const HttpGet& get, const RangeRequest& request, uint64_t& got, std::wstring& reason)
+    Attempt CopyBody(const HttpGet& get, const RangeRequest& request, uint64_t& got, std::wstring& reason, bool report)
     {
         if (!SeekFile(file_, request.offset + got)) {
             reason = L"can't seek in the package: " + ErrorText(GetLastError());
@@ -177,7 +205,7 @@ private:
                 return Attempt::Failed;
             }
             got += count;
-            if (!progress_(done_ + got) || (options_.cancelled && options_.cancelled())) {
+            if ((report && !progress_(done_ + got)) || (options_.cancelled && options_.cancelled())) {
                 return Attempt::Stopped;
             }
         }
@@ -188,11 +216,12 @@ private:
         return Attempt::Complete;
     }
 
-    Attempt Check(const RangeRequest& request, std::wstring& reason)
+    Attempt Check(const RangeRequest& request, std::wstring& reason, const DigestCheck*& failed)
     {
         for (const DigestCheck& check : request.checks) {
             std::wstring found;
             if (!ChecksOut(file_, check, found)) {
+                failed = &check;
                 reason = L"the bytes at " + Num(check.spans.back().first) + L" have SHA-256 " + found +
                          L", where the manifest says " + check.sha256;
                 return Attempt::DamagedData;

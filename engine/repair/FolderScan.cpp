@@ -1,8 +1,11 @@
 #include "FolderScan.h"
 
 #include "DiagnosticsLog.h"
+#include "FileLinks.h"
+#include "LinkFreeTree.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
+#include "ThreadBoundary.h"
 #include "WorkerThreads.h"
 
 #include <windows.h>
@@ -23,7 +26,8 @@ constexpr DWORD kProgressIntervalMs = 50;
 
 std::wstring LocalPath(const std::wstring& folder, const std::wstring& entry)
 {
-    std::wstring path = folder + L"\\" + entry;
+    // A drive's root ("D:\\") ends in its separator already.
+    std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + entry;
     for (wchar_t& c : path) {
         if (c == L'/') {
             c = L'\\';
@@ -36,20 +40,34 @@ std::wstring LocalPath(const std::wstring& folder, const std::wstring& entry)
 struct ScanJob {
     const std::wstring* folder = nullptr;
     const PackageManifest* manifest = nullptr;
+    const LinkFreeTree* tree = nullptr;
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<uint64_t> bytesRead{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> refused{false};  // a link met, or a worker failed: the scan counts for nothing
     std::vector<char> damaged;  // one a file; written by the worker that took it
 };
 
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Whether the file at `path` is the published one: its size, then its digest.
+// The name itself is looked at and opened, never what a link there points to.
 bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, std::vector<char>& buffer,
               ScanJob& job)
 {
     WIN32_FILE_ATTRIBUTE_DATA facts;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &facts) ||
-        (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &facts)) {
+        if (!IsMissing(GetLastError())) {
+            Log(L"can't look at " + path + L": " + ErrorText(GetLastError()) + L"; it counts as damaged");
+        }
+        return false;
+    }
+    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        job.refused = true;
+        return job.tree->Refuse(path);
+    }
+    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return false;
     }
     if (file.keep) {
@@ -59,14 +77,24 @@ bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, s
         return false;
     }
     ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!handle.IsValid() || !sha.Start()) {
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.IsValid()) {
+        Log(L"can't open " + path + L": " + ErrorText(GetLastError()) + L"; it counts as damaged");
+        return false;
+    }
+    DWORD attributes = 0;
+    if (!AttributesOf(handle.Get(), attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        job.refused = true;  // made a link since it was looked at
+        return job.tree->Refuse(path);
+    }
+    if (!sha.Start()) {
         return false;
     }
     uint64_t total = 0;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(handle.Get(), buffer.data(), kReadPiece, &read, nullptr)) {
+            Log(L"can't read " + path + L": " + ErrorText(GetLastError()) + L"; it counts as damaged");
             return false;
         }
         if (read == 0) {
@@ -82,28 +110,61 @@ bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, s
     return total == file.size && sha.FinishHex(hex) && hex == file.sha256;
 }
 
-DWORD WINAPI ScanThreadProc(LPVOID parameter)
+void ScanFiles(ScanJob& job)
 {
-    ScanJob& job = *static_cast<ScanJob*>(parameter);
+    VNK_ALLOCATION_SEAM(L"scan");
     Sha256 sha;
     std::vector<char> buffer(kReadPiece);
     const std::vector<ManifestFile>& files = job.manifest->files;
-    for (size_t i = job.next++; i < files.size() && !job.stop; i = job.next++) {
+    for (size_t i = job.next++; i < files.size() && !job.stop && !job.refused; i = job.next++) {
         job.damaged[i] = !IsIntact(LocalPath(*job.folder, files[i].path), files[i], sha, buffer, job);
         ++job.done;
+    }
+}
+
+DWORD WINAPI ScanThreadProc(LPVOID parameter)
+{
+    ScanJob& job = *static_cast<ScanJob*>(parameter);
+    if (!RunGuarded(L"a thread of the scan", [&job] { ScanFiles(job); })) {
+        job.refused = true;
     }
     return 0;
 }
 
+// Checks, and holds for the scan, every folder below the game folder that the
+// manifest's files and folders pass or are; false (logged) at a link or a
+// folder that can't be held.
+bool HoldFolders(LinkFreeTree& tree, const std::wstring& folder, const PackageManifest& manifest)
+{
+    for (const ManifestFile& file : manifest.files) {
+        if (!tree.CheckFolders(LocalPath(folder, file.path))) {
+            return false;
+        }
+    }
+    for (const std::wstring& entry : manifest.folders) {
+        // The folder itself too: as the last of the folders on the way to a name inside it.
+        if (!tree.CheckFolders(LocalPath(folder, entry) + L"\\")) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest, const ScanProgressFn& progress,
-                    ScanResult& result)
+ScanOutcome ScanGameFolder(const std::wstring& gameFolder, const PackageManifest& manifest,
+                           const ScanProgressFn& progress, ScanResult& result)
 {
     result = ScanResult();
+    const std::wstring folder = GameFolderPath(gameFolder);
+    LinkFreeTree tree(folder);
+    if (!tree.Open() || !HoldFolders(tree, folder, manifest)) {
+        return ScanOutcome::Refused;
+    }
     ScanJob job;
     job.folder = &folder;
     job.manifest = &manifest;
+    job.tree = &tree;
     job.damaged.assign(manifest.files.size(), 0);
 
     // A thread a processor reads and hashes; the calling thread reports, and
@@ -132,8 +193,11 @@ bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest,
     if (!waits.empty()) {
         WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, INFINITE);
     }
+    if (job.refused) {
+        return ScanOutcome::Refused;
+    }
     if (job.stop || !progress(job.done, manifest.files.size())) {
-        return false;
+        return ScanOutcome::Stopped;
     }
 
     for (size_t i = 0; i < manifest.files.size(); ++i) {
@@ -149,5 +213,5 @@ bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest,
     }
     result.checked = job.done;
     result.bytesRead = job.bytesRead;
-    return true;
+    return ScanOutcome::Complete;
 }

@@ -22,6 +22,14 @@ struct ScanResult {
 // Files checked so far and how many there are; false to stop the scan.
 using ScanProgressFn = std::function<bool(size_t checked, size_t count)>;
 
-// Scans `folder` (the game folder); false when `progress` stopped it.
-bool ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest, const ScanProgressFn& progress,
-                    ScanResult& result);
+enum class ScanOutcome {
+    Complete,
+    Stopped,  // `progress` said so
+    Refused,  // a link on the way to a file of the package, or a scan that failed (logged)
+};
+
+// Scans `folder` (the game folder). What the repair would refuse to act
+// through, the scan refuses to read through: a junction, symbolic link or
+// mount point below the game folder, or a folder there that can't be held.
+ScanOutcome ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest,
+                           const ScanProgressFn& progress, ScanResult& result);

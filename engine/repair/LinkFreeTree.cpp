@@ -80,9 +80,19 @@ bool LinkFreeTree::Hold(const std::wstring& path, const std::wstring& key)
         return Refuse(path);
     }
     ScopedHandle folder = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!folder.IsValid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return true;  // nothing there to follow; what acts on it will fail
+        }
+        // Not held, anyone could rename it away and put a link in its place.
+        Log(L"refused: " + path + L" can't be held open below the game folder: " + ErrorText(error));
+        return false;
+    }
     DWORD attributes = 0;
-    if (!folder.IsValid() || !AttributesOf(folder.Get(), attributes)) {
-        return true;  // nothing there to follow; what acts on it will fail
+    if (!AttributesOf(folder.Get(), attributes)) {
+        Log(L"refused: the attributes of " + path + L" can't be read: " + ErrorText(GetLastError()));
+        return false;
     }
     // Checked again through the handle, and by name once it is held: a link
     // put there in between is found either way.

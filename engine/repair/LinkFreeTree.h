@@ -41,7 +41,9 @@ public:
     // True when every folder between the root and `path` (the root followed
     // by "\" and a relative path) is a real folder, no link; `path` itself is
     // not looked at. The folders on the way are held from now on. False logs
-    // the link it found, or a path that isn't below the root.
+    // the link it found, a folder on the way that can't be held (another
+    // program holds it without sharing, say), or a path that isn't below the
+    // root.
     bool CheckFolders(const std::wstring& path);
 
     // Creates the folder `path` where none is, the folders on the way checked
@@ -57,15 +59,13 @@ public:
     // isn't below it.
     std::wstring Below(const std::wstring& path) const;
 
-private:
-    // Holds the existing folder `path` (relative key `key`); false for a link.
-    bool Hold(const std::wstring& path, const std::wstring& key);
-
-public:
     // Logs the refusal of the link `link`; false.
     bool Refuse(const std::wstring& link) const;
 
 private:
+    // Holds the existing folder `path` (relative key `key`); false for a link
+    // or a folder that can't be held.
+    bool Hold(const std::wstring& path, const std::wstring& key);
 
     std::wstring root_;
     std::wstring identity_;

@@ -1,6 +1,7 @@
 #include "RepairJournal.h"
 
 #include "DiagnosticsLog.h"
+#include "EntryPath.h"
 #include "FileLinks.h"
 #include "ProtectedSettings.h"
 #include "Utf8.h"
@@ -29,14 +30,8 @@ std::vector<std::wstring> SplitTabs(const std::wstring& text)
     }
 }
 
-// A path the journal may name: inside the game folder, never empty.
-bool IsRelativePath(const std::wstring& path)
-{
-    return !path.empty() && path[0] != L'\\' && path.find(L':') == std::wstring::npos &&
-           path.find(L"..") == std::wstring::npos;
-}
-
 // Reads one line (without its MAC and "\r\n") into `record`; false when it isn't one of the format.
+// Its paths follow the rule for the package's own names: inside the game folder.
 bool ReadLine(const std::wstring& line, RepairRecord& record)
 {
     const std::vector<std::wstring> fields = SplitTabs(line);
@@ -44,14 +39,14 @@ bool ReadLine(const std::wstring& line, RepairRecord& record)
     if (record.done) {
         return false;  // nothing follows "done"
     }
-    if (kind == L"folder" && fields.size() == 2 && IsRelativePath(fields[1]) && !record.committing) {
+    if (kind == L"folder" && fields.size() == 2 && IsSafeEntryName(fields[1]) && !record.committing) {
         record.folders.push_back(fields[1]);
-    } else if (kind == L"stage" && fields.size() == 2 && IsRelativePath(fields[1]) && !record.committing) {
+    } else if (kind == L"stage" && fields.size() == 2 && IsSafeEntryName(fields[1]) && !record.committing) {
         record.staged.push_back(fields[1]);
     } else if (kind == L"commit" && fields.size() == 1 && !record.committing) {
         record.committing = true;
-    } else if (kind == L"file" && fields.size() == 4 && record.committing && IsRelativePath(fields[1]) &&
-               IsRelativePath(fields[2]) && (fields[3].empty() || IsRelativePath(fields[3]))) {
+    } else if (kind == L"file" && fields.size() == 4 && record.committing && IsSafeEntryName(fields[1]) &&
+               IsSafeEntryName(fields[2]) && (fields[3].empty() || IsSafeEntryName(fields[3]))) {
         record.replacements.push_back(Replacement{fields[1], fields[2], fields[3]});
     } else if (kind == L"done" && fields.size() == 1 && record.committing) {
         record.done = true;

@@ -100,19 +100,25 @@ std::vector<RangeRequest> Requests(const PackageManifest& manifest, const std::s
 
 }  // namespace
 
-bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
-                const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan)
+PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+                       const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan)
 {
     plan = RepairPlan();
     PackageManifest manifest;
     if (config.manifestUrl.empty() || !FetchManifest(config, manifestPath, options, manifest)) {
-        return !(options.cancelled && options.cancelled());
+        return options.cancelled && options.cancelled() ? PlanOutcome::Stopped : PlanOutcome::Planned;
     }
     ScanResult scan;
     const DWORD start = GetTickCount();
-    if (!ScanGameFolder(folder, manifest, scanProgress, scan)) {
+    switch (ScanGameFolder(folder, manifest, scanProgress, scan)) {
+    case ScanOutcome::Complete:
+        break;
+    case ScanOutcome::Stopped:
         Log(L"scan of " + folder + L" stopped");
-        return false;
+        return PlanOutcome::Stopped;
+    case ScanOutcome::Refused:
+        Log(L"scan of " + folder + L" refused: nothing is repaired");
+        return PlanOutcome::Refused;
     }
     LogScan(folder, manifest, scan, GetTickCount() - start);
 
@@ -130,7 +136,7 @@ bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const st
     if (plan.entries.empty()) {
         plan.kind = RepairPlan::Kind::NothingDamaged;
         Log(L"nothing to repair: all " + Num(scan.checked) + L" files of the package are intact");
-        return true;
+        return PlanOutcome::Planned;
     }
     plan.packageSize = manifest.packageSize;
     plan.requests = Requests(manifest, needed);
@@ -140,11 +146,11 @@ bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const st
     const unsigned percent = static_cast<unsigned>(plan.bytesToFetch * 100 / std::max<uint64_t>(plan.packageSize, 1));
     if (plan.bytesToFetch * 4 >= plan.packageSize * 3) {
         Log(L"the damaged files' blocks make " + Num(percent) + L"% of the package: the whole package is fetched");
-        return true;  // Kind::Whole, writing only what is damaged
+        return PlanOutcome::Planned;  // Kind::Whole, writing only what is damaged
     }
     plan.kind = RepairPlan::Kind::Ranges;
     Log(L"fetching " + Num(plan.bytesToFetch) + L" bytes (" + Num(percent) + L"% of the package): " +
         Num(needed.size()) + L" of its " + Num(manifest.blocks.size()) + L" blocks and its header, in " +
         Num(plan.requests.size()) + L" ranges");
-    return true;
+    return PlanOutcome::Planned;
 }

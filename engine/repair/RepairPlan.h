@@ -29,9 +29,14 @@ struct RepairPlan {
     uint64_t bytesToFetch = 0;
 };
 
+enum class PlanOutcome {
+    Planned,
+    Stopped,  // the scan's progress, or the options' cancellation, said so
+    Refused,  // the game folder can't be scanned as the repair would act on it (logged)
+};
+
 // The plan for repairing `folder` as `config` announces the package. The
 // manifest is fetched into `manifestPath` (a scratch file) and must be exactly
-// what the configuration names; `scanProgress` reports the scan and can stop
-// it (false then).
-bool PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+// what the configuration names; `scanProgress` reports the scan and can stop it.
+PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
                 const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan);

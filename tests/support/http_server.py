@@ -2,7 +2,7 @@
 """Loopback HTTP server for the tests and the demo.
 
 Serves files under --root with a strong ETag and Last-Modified, and honours
-"Range: bytes=N-" (with If-Range). A file's query string changes how it is served:
+"Range: bytes=N-" and "bytes=N-M" (with If-Range). A file's query string changes how it is served:
   chunk=K&delay=MS      in pieces of K bytes, MS milliseconds apart
   cut=N                 every answer ends after N bytes of its body (the connection closes)
   cutonce=N             only the first answer does
@@ -209,21 +209,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         validators = {} if option("novalidator") else {
             "ETag": '"%s"' % hashlib.sha256(body).hexdigest()[:24],
             "Last-Modified": email.utils.formatdate(os.path.getmtime(full), usegmt=True)}
-        status, start, extra = 200, 0, dict(validators)
+        status, start, last, extra = 200, 0, len(body) - 1, dict(validators)
         asked, if_range = self.headers.get("Range"), self.headers.get("If-Range")
         if asked:
             self._log_line("range %s %s %s" % (self.path, asked, if_range))
-        match = re.fullmatch(r"bytes=(\d+)-", asked or "")
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", asked or "")
         if match and not option("norange") and (if_range is None or if_range in validators.values()):
             start = int(match.group(1))
-            if start >= len(body):
+            if match.group(2):
+                last = min(last, int(match.group(2)))
+            if start >= len(body) or last < start:
                 self._send(416, b"", extra={"Content-Range": "bytes */%d" % len(body)})
                 return
             status = 206
-            extra["Content-Range"] = "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
-        self._send(status, body[start:], extra=extra)
+            extra["Content-Range"] = "bytes %d-%d/%d" % (start, last, len(body))
+        self._send(status, body[start:last + 1], extra=extra)
         # ?cut=N and ?cutonce=N end the answer early; ?chunk=K&delay=MS throttle it.
-        end = len(body)
+        end = last + 1
         if option("cut") or (answer == 1 and option("cutonce")):
             end = min(end, start + int(option("cut") or option("cutonce")))
         chunk = int(option("chunk", str(max(end - start, 1))))
@@ -241,7 +243,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             pass
         self._log_line("sent %s %d" % (self.path, sent))
-        if end < len(body):
+        if end < last + 1:
             self.close_connection = True
 
 

@@ -271,6 +271,10 @@ def main():
     # folder of 102, where "<name>.part" would not.
     seven_zip("long-name.7z", tree("long-name", {"Cross/" + "n" * 146 + ".txt": b"fits\n"}), "-m0=Copy")
 
+    # Names that hold ".." without being "..": legal, and journaled like any other.
+    seven_zip("dots.7z", tree("dots", {"Cross/a..b.txt": b"new a..b\n", "Cross/v1..2/x.txt": b"new x\n",
+                                       "Cross/..cfg": b"new cfg\n"}), "-m0=LZMA2")
+
     # Small seeds for the fuzz test, most with an uncompressed header so that
     # mutations reach the header parser.
     seed = {"Cross/a.txt": text(300, 11), "Cross/sub/b.bin": pattern(200, 12), "Cross/empty.txt": b""}
