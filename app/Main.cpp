@@ -49,10 +49,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // journal recovered: a second start shows the first and ends.
     SingleInstance instanceOfThisPlayer;
     if (!instanceOfThisPlayer.Claim()) {
-        const bool shown = SingleInstance::ShowRunningCopy();
-        Log(std::wstring(L"another copy runs already: ") +
-            (shown ? L"its window is brought to the front" : L"its window did not show") + L"; this one ends");
-        return 0;
+        if (SingleInstance::ShowRunningCopy()) {
+            Log(L"another copy runs already: its window is brought to the front; this one ends");
+            return 0;
+        }
+        // Any program of the player's can take the name: it must not lock the player out.
+        Log(L"the name of this program's one copy is taken, but no window of this program answered: this copy "
+            L"runs");
     }
     AppInstance = instance;
     Quv::UI::SetModuleInstance(instance);

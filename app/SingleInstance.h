@@ -1,7 +1,8 @@
 // One copy of the program per player: the first start holds a named mutex in
 // the session's namespace for as long as it runs (the system lets go of it
 // when the process ends, however it ends); a second start brings the first
-// copy's window to the front and ends at once.
+// copy's window to the front and ends at once. Where the name is taken but no
+// window of the program shows, another program took it, and this copy runs.
 #pragma once
 
 #include "ScopedHandle.h"

@@ -132,7 +132,6 @@ void RepairEngine::RunPackageWorker()
             return;
         }
     }
-    VNK_ALLOCATION_SEAM(L"worker");
     Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
 }
 
@@ -221,16 +220,25 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
 
 void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only)
 {
-    const ExtractOutcome outcome = UnpackArchive(
-        package.Get(), archivePath, installFolder,
-        [this](int32_t entry, int32_t count) {
-            if (CancelRequested()) {
-                return false;
-            }
-            PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
-            return true;
-        },
-        only);
+    ExtractOutcome outcome;
+    try {
+        outcome = UnpackArchive(
+            package.Get(), archivePath, installFolder,
+            [this](int32_t entry, int32_t count) {
+                if (CancelRequested()) {
+                    return false;
+                }
+                VNK_ALLOCATION_SEAM(L"worker");
+                PostEvent(ExtractionProgress, PackExtractionProgress(entry, count));
+                return true;
+            },
+            only);
+    } catch (...) {
+        // The extraction has rolled itself back on the way out; the worker's boundary reports it.
+        package.Close();
+        DeleteItself(archivePath);
+        throw;
+    }
     package.Close();
     // A cancelled run leaves the archive; the extraction has rolled itself back.
     if (CancelRequested()) {

@@ -185,6 +185,48 @@ TEST_F(StagedRepairTest, AJournalCopiedIntoAnotherFolderIsNotActedOn)
     EXPECT_EQ(ReadAll(game + L"\\Cross\\version.txt"), "1.0");
 }
 
+// A journal belongs to the one repair that wrote it: a copy of a genuine
+// journal, put back with planted backups once its repair is over, or put in
+// place of the journal of a later repair, is never acted on.
+TEST_F(StagedRepairTest, AJournalOfAnotherRepairIsNotActedOn)
+{
+    const auto cutShort = [this] {
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"1");
+        EXPECT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
+        SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+    };
+    const std::wstring journal = game + L"\\LumoraRepair.journal";
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    WriteAll(game + L"\\Cross\\version.txt", "1.0");
+    cutShort();
+    const std::string copy = ReadAll(journal);
+    ASSERT_FALSE(copy.empty());
+    ASSERT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
+
+    const struct {
+        const char* what;
+        bool laterRepairUnderWay;
+        const char* logged;
+    } cases[] = {
+        {"put back after its repair", false, "no repair of this program is under way in this folder"},
+        {"put in place of a later repair's", true, "the line at byte 0 was not written by this program for this folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.laterRepairUnderWay) {
+            cutShort();
+        }
+        ASSERT_TRUE(WriteAll(journal, copy));
+        ASSERT_TRUE(WriteAll(game + L"\\Cross\\version.txt.old", "planted"));
+        const auto before = TreeOf(game);
+        EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Unreadable);
+        EXPECT_EQ(TreeOf(game), before);
+        EXPECT_NE(DiagnosticsLogText().find(c.logged), std::string::npos);
+        DeleteFileW(journal.c_str());
+        DeleteFileW((game + L"\\Cross\\version.txt.old").c_str());
+    }
+}
+
 // Nothing below the game folder may be a link (a Unix symbolic link here,
 // which wine shows as a reparse point); the game folder's own path may.
 TEST_F(StagedRepairTest, APathBelowTheGameFolderMustPassNoLink)

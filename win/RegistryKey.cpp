@@ -78,6 +78,16 @@ bool RegistryKey::SetBinary(const wchar_t* valueName, const std::string& bytes)
                                     static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
 }
 
+bool RegistryKey::DeleteValue(const wchar_t* valueName)
+{
+    if (!Open()) {
+        return false;
+    }
+    const LONG result = RegDeleteValueW(key_, valueName);
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
 bool RegistryKey::SetSecurity(const wchar_t* sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;

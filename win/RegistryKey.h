@@ -22,6 +22,8 @@ public:
     // Reads and writes a REG_BINARY value.
     bool QueryBinary(const wchar_t* valueName, std::string& bytes);
     bool SetBinary(const wchar_t* valueName, const std::string& bytes);
+    // Deletes a value; true also when there was none. The key must not be read-only.
+    bool DeleteValue(const wchar_t* valueName);
     // Gives the key the security descriptor `sddl` (its DACL, protected from
     // inheritance); the key must not be read-only.
     bool SetSecurity(const wchar_t* sddl);

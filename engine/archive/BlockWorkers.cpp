@@ -326,11 +326,17 @@ SRes DecodeBlocksSideBySide(HANDLE archive, const std::wstring& path, const CSzA
             }
         }
     };
+    // The workers use `work` until they end: nothing may leave this function before.
+    const auto reportGuarded = [&] {
+        if (!RunGuarded(L"reporting the decoding", report)) {
+            work.Fail(SZ_ERROR_MEM);
+        }
+    };
     while (!waits.empty() && WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE,
                                                     kProgressPollMs) == WAIT_TIMEOUT) {
-        report();
+        reportGuarded();
     }
-    report();
+    reportGuarded();
     if (stopped) {
         return SZ_ERROR_WRITE;
     }

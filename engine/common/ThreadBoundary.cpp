@@ -6,35 +6,15 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <exception>
 #include <new>
 
-namespace {
-
-// Logging allocates too: where even that fails, the failure itself still counts.
-void LogFailure(const wchar_t* what, const wchar_t* why)
+void LogThreadFailure(const wchar_t* what, const wchar_t* why)
 {
     try {
         Log(std::wstring(what) + L" failed: " + why);
     } catch (...) {
+        // Logging allocates too: where even that fails, the failure itself still counts.
     }
-}
-
-}  // namespace
-
-bool RunGuarded(const wchar_t* what, const std::function<void()>& work)
-{
-    try {
-        work();
-        return true;
-    } catch (const std::bad_alloc&) {
-        LogFailure(what, L"out of memory");
-    } catch (const std::exception&) {
-        LogFailure(what, L"an internal error");
-    } catch (...) {
-        LogFailure(what, L"an unknown error");
-    }
-    return false;
 }
 
 #ifdef VNK_TEST_SEAMS

@@ -5,10 +5,29 @@
 // unsent, a commit maybe cut short).
 #pragma once
 
-#include <functional>
+#include <exception>
+#include <new>
+
+// Logs "`what` failed: `why`", even where logging can't allocate.
+void LogThreadFailure(const wchar_t* what, const wchar_t* why);
 
 // Runs `work`; false, logged as "`what` failed: ...", when it threw.
-bool RunGuarded(const wchar_t* what, const std::function<void()>& work);
+// (A template rather than a std::function: making one may allocate too.)
+template <typename Work>
+bool RunGuarded(const wchar_t* what, Work&& work)
+{
+    try {
+        work();
+        return true;
+    } catch (const std::bad_alloc&) {
+        LogThreadFailure(what, L"out of memory");
+    } catch (const std::exception&) {
+        LogThreadFailure(what, L"an internal error");
+    } catch (...) {
+        LogThreadFailure(what, L"an unknown error");
+    }
+    return false;
+}
 
 #ifdef VNK_TEST_SEAMS
 // Throws std::bad_alloc, as a failed allocation would, where the environment

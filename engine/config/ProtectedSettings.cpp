@@ -10,6 +10,9 @@ namespace {
 const wchar_t kProgramKey[] = L"Software\\Lumora\\LumoraRepair";
 const wchar_t kVersionValue[] = L"ConfigVersion";
 const wchar_t kJournalKeyValue[] = L"JournalKey";
+// Followed by the game folder's identity: one value a folder with a repair under way.
+const wchar_t kRepairIdValue[] = L"Repair ";
+constexpr size_t kRepairIdBytes = 16;
 // Full control for Administrators and SYSTEM, nothing for anyone else; not
 // inherited from the parent key.
 const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;KA;;;BA)(A;OICI;KA;;;SY)";
@@ -52,6 +55,22 @@ bool OpenProtected(RegistryKey& key)
     return true;
 }
 
+// `bytes` random bytes, kept as the value `name` of the protected key.
+bool MakeRandomValue(RegistryKey& key, const std::wstring& name, size_t bytes, std::string& value)
+{
+    CryptProvider provider;
+    value.assign(bytes, '\0');
+    if (!AcquireVerifyContext(provider, PROV_RSA_AES) ||
+        !CryptGenRandom(provider.Get(), static_cast<DWORD>(bytes), reinterpret_cast<BYTE*>(&value[0])) ||
+        !key.SetBinary(name.c_str(), value)) {
+        value.clear();
+        return false;
+    }
+    return true;
+}
+
+std::wstring RepairIdName(const std::wstring& folder) { return kRepairIdValue + folder; }
+
 }  // namespace
 
 uint64_t AcceptedConfigVersion()
@@ -81,14 +100,33 @@ bool JournalKey(std::string& secret)
     if (key.QueryBinary(kJournalKeyValue, secret) && secret.size() == kJournalKeyBytes) {
         return true;
     }
-    CryptProvider provider;
-    secret.assign(kJournalKeyBytes, '\0');
-    if (!AcquireVerifyContext(provider, PROV_RSA_AES) ||
-        !CryptGenRandom(provider.Get(), kJournalKeyBytes, reinterpret_cast<BYTE*>(&secret[0])) ||
-        !key.SetBinary(kJournalKeyValue, secret)) {
+    if (!MakeRandomValue(key, kJournalKeyValue, kJournalKeyBytes, secret)) {
         Log(L"can't make the key the repair journal is signed with: " + ErrorText(GetLastError()));
-        secret.clear();
         return false;
     }
     return true;
+}
+
+bool NewRepairId(const std::wstring& folder, std::string& id)
+{
+    RegistryKey key(Root(), kProgramKey, false);
+    if (!OpenProtected(key) || !MakeRandomValue(key, RepairIdName(folder), kRepairIdBytes, id)) {
+        Log(L"can't make the id the repair's journal is bound to: " + ErrorText(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool RepairIdOf(const std::wstring& folder, std::string& id)
+{
+    RegistryKey key(Root(), kProgramKey, true);
+    return key.QueryBinary(RepairIdName(folder).c_str(), id) && id.size() == kRepairIdBytes;
+}
+
+void ForgetRepairId(const std::wstring& folder)
+{
+    RegistryKey key(Root(), kProgramKey, false);
+    if (!key.DeleteValue(RepairIdName(folder).c_str())) {
+        Log(L"can't forget the id of the repair that is over: " + ErrorText(GetLastError()));
+    }
 }

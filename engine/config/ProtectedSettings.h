@@ -17,3 +17,13 @@ bool KeepAcceptedConfigVersion(uint64_t version);
 // The secret the repair journals are signed with, made (32 random bytes) on
 // first use; false (logged) when it can't be read or made.
 bool JournalKey(std::string& key);
+
+// The id of the repair under way in the game folder whose identity (see
+// LinkFreeTree::Identity) is `folder`, to which that repair's journal is
+// bound: made anew (16 random bytes) as a repair starts its journal, and
+// forgotten once the journal is gone. A journal of any other repair, a copy
+// of a genuine one put back later, is then no journal of ours. False
+// (logged) when it can't be made; RepairIdOf is false when there is none.
+bool NewRepairId(const std::wstring& folder, std::string& id);
+bool RepairIdOf(const std::wstring& folder, std::string& id);
+void ForgetRepairId(const std::wstring& folder);

@@ -180,11 +180,19 @@ ScanOutcome ScanGameFolder(const std::wstring& gameFolder, const PackageManifest
     for (const ScopedHandle& thread : threads) {
         waits.push_back(thread.Get());
     }
-    bool going = progress(0, manifest.files.size());
+    // The threads use `job` until they end: nothing may leave this function before.
+    const auto report = [&] {
+        bool going = false;
+        if (!RunGuarded(L"reporting the scan", [&] { going = progress(job.done, manifest.files.size()); })) {
+            job.refused = true;
+        }
+        return going;
+    };
+    bool going = report();
     while (going && !waits.empty() &&
            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, kProgressIntervalMs) ==
                WAIT_TIMEOUT) {
-        going = progress(job.done, manifest.files.size());
+        going = report();
     }
     if (!going) {
         job.stop = true;
@@ -196,8 +204,8 @@ ScanOutcome ScanGameFolder(const std::wstring& gameFolder, const PackageManifest
     if (job.refused) {
         return ScanOutcome::Refused;
     }
-    if (job.stop || !progress(job.done, manifest.files.size())) {
-        return ScanOutcome::Stopped;
+    if (job.stop || !report()) {
+        return job.refused ? ScanOutcome::Refused : ScanOutcome::Stopped;
     }
 
     for (size_t i = 0; i < manifest.files.size(); ++i) {

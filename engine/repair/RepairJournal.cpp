@@ -12,7 +12,7 @@ const wchar_t kJournalName[] = L"LumoraRepair.journal";
 
 namespace {
 
-const char kHeader[] = "LumoraRepair journal 2";
+const char kHeader[] = "LumoraRepair journal 3";
 // A journal is a list of paths; one this large is no journal of ours.
 constexpr DWORD kMaxJournalBytes = 64u << 20;
 
@@ -58,10 +58,10 @@ bool ReadLine(const std::wstring& line, RepairRecord& record)
 
 }  // namespace
 
-bool JournalMac::Start(const std::wstring& identity)
+bool JournalMac::Start(const std::wstring& identity, const std::string& repairId)
 {
     last_ = kHeader;
-    return Next(ToUtf8(identity), last_);
+    return Next(ToUtf8(identity) + "\n" + repairId, last_);
 }
 
 bool JournalMac::Next(const std::string& line, std::string& mac)
@@ -76,22 +76,28 @@ bool JournalMac::Next(const std::string& line, std::string& mac)
 
 bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identity)
 {
+    folder_ = folder;
     path_ = folder + L"\\" + kJournalName;
+    identity_ = identity;
     std::string key;
     if (!JournalKey(key)) {
         return false;
     }
-    mac_ = std::make_unique<JournalMac>(key);
-    if (!mac_->Start(identity)) {
-        Log(L"can't sign the journal: " + ErrorText(GetLastError()));
-        return false;
-    }
     // CREATE_NEW: a journal that is there already belongs to a repair that has
-    // not been rolled back, and is never overwritten.
+    // not been rolled back, and is never overwritten; nor is its repair's id,
+    // which is made anew only once this journal is ours.
     file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_.IsValid()) {
         Log(L"can't create " + path_ + L": " + ErrorText(GetLastError()));
+        return false;
+    }
+    std::string repairId;
+    mac_ = std::make_unique<JournalMac>(key);
+    if (!NewRepairId(identity, repairId) || !mac_->Start(identity, repairId)) {
+        Log(L"can't sign the journal: " + ErrorText(GetLastError()));
+        file_.Close();
+        DeleteItself(path_);
         return false;
     }
     return Append({std::wstring(kHeader, kHeader + sizeof(kHeader) - 1)}, false);
@@ -115,10 +121,17 @@ bool JournalWriter::MarkDone() { return Append({L"done"}, true); }
 bool JournalWriter::Remove()
 {
     file_.Close();
-    if (!DeleteItself(path_)) {
-        Log(L"can't delete " + path_ + L": " + ErrorText(GetLastError()));
+    return DeleteJournal(folder_, identity_);
+}
+
+bool DeleteJournal(const std::wstring& folder, const std::wstring& identity)
+{
+    const std::wstring path = folder + L"\\" + kJournalName;
+    if (!DeleteItself(path)) {
+        Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
         return false;
     }
+    ForgetRepairId(identity);
     return true;
 }
 
@@ -178,8 +191,13 @@ JournalState ReadJournal(const std::wstring& folder, const std::wstring& identit
         Log(path + L": can't be checked without the journal key");
         return JournalState::Unreadable;
     }
+    std::string repairId;
+    if (!RepairIdOf(identity, repairId)) {
+        Log(path + L": no repair of this program is under way in this folder: the journal is not one of ours");
+        return JournalState::Unreadable;
+    }
     JournalMac mac(key);
-    if (!mac.Start(identity)) {
+    if (!mac.Start(identity, repairId)) {
         Log(path + L": can't be checked: " + ErrorText(GetLastError()));
         return JournalState::Unreadable;
     }

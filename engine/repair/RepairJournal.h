@@ -2,7 +2,7 @@
 // folder: what a repair cut short by a crash or a power cut needs to be rolled
 // back at the next start. UTF-8 lines, fields tab-separated, paths relative to
 // the game folder:
-//   LumoraRepair journal 2
+//   LumoraRepair journal 3
 //   folder <path>                        a folder the repair made
 //   stage <path>                         a staging file the repair made
 //   commit                               the replacements follow; none is done before this is on disk
@@ -12,9 +12,11 @@
 // program acts on it as administrator; so every line ends in a MAC field, the
 // HMAC-SHA-256 (keyed with JournalKey(), which only administrators can read)
 // of the previous line's MAC, a line end and the line. The first line's
-// "previous MAC" is that of the game folder's identity, so that a journal
-// copied into another folder is not one either. A journal whose lines don't
-// check out is not ours and is never acted on.
+// "previous MAC" is that of the game folder's identity and the id of the
+// repair (see NewRepairId), so that a journal copied into another folder, or
+// a copy of a genuine one put back after its repair was over, is not one
+// either. A journal whose lines don't check out is not ours and is never
+// acted on.
 #pragma once
 
 #include "ScopedHandle.h"
@@ -45,8 +47,8 @@ struct RepairRecord {
 class JournalMac {
 public:
     explicit JournalMac(const std::string& key) : hmac_(key) {}
-    // Starts the chain of the journal of the folder with this identity.
-    bool Start(const std::wstring& identity);
+    // Starts the chain of the journal of the repair `repairId` of the folder with this identity.
+    bool Start(const std::wstring& identity, const std::string& repairId);
     // The MAC of the next line (UTF-8, without its MAC and line end), as hex digits.
     bool Next(const std::string& line, std::string& mac);
 
@@ -67,13 +69,13 @@ public:
     bool BeginCommit(const std::vector<Replacement>& replacements);
     // Every replacement is made; on disk before a backup is deleted.
     bool MarkDone();
-    // Closes and deletes the journal: the repair is over.
+    // Closes and deletes the journal, and forgets the repair's id: the repair is over.
     bool Remove();
 
 private:
     bool Append(const std::vector<std::wstring>& lines, bool flush);
 
-    std::wstring path_;
+    std::wstring folder_, path_, identity_;
     ScopedHandle file_;
     std::unique_ptr<JournalMac> mac_;
 };
@@ -83,5 +85,10 @@ enum class JournalState { None, Read, Unreadable };
 // Reads the journal in `folder` (of identity `identity`) into `record`. A last
 // line without its line end was being written when the program stopped and is
 // left out; anything else that isn't a line of the format, or whose MAC
-// doesn't check out, or a journal that is a link, makes the journal unreadable.
+// doesn't check out (no repair under way in the folder among them), or a
+// journal that is a link, makes the journal unreadable.
 JournalState ReadJournal(const std::wstring& folder, const std::wstring& identity, RepairRecord& record);
+
+// Deletes the journal of a repair that is over in `folder` (of identity
+// `identity`), and forgets the repair's id; false (logged) when it stays.
+bool DeleteJournal(const std::wstring& folder, const std::wstring& identity);

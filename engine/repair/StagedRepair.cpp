@@ -128,17 +128,6 @@ unsigned DeleteBackups(LinkFreeTree& tree, const std::wstring& folder, const Rep
     return left;
 }
 
-// Deletes the journal of a repair that is over; false (logged) when it stays.
-bool DeleteJournal(const std::wstring& folder)
-{
-    const std::wstring journal = At(folder, kJournalName);
-    if (DeleteItself(journal)) {
-        return true;
-    }
-    Log(L"can't delete " + journal + L": " + ErrorText(GetLastError()));
-    return false;
-}
-
 }  // namespace
 
 StagedRepair::~StagedRepair()
@@ -453,7 +442,7 @@ Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
         // A backup that still can't be deleted is left, named in the log:
         // keeping the journal for it would hold off every later repair.
         const unsigned left = DeleteBackups(tree, folder, record);
-        DeleteJournal(folder);
+        DeleteJournal(folder, tree.Identity());
         Log(L"an earlier repair of " + folder + L" was complete but for deleting old files: finished" +
             (left == 0 ? std::wstring() : L", " + Num(left) + L" of them left"));
         return Recovery::Completed;
@@ -464,7 +453,7 @@ Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
             L"); the journal stays");
         return Recovery::Failed;
     }
-    DeleteJournal(folder);
+    DeleteJournal(folder, tree.Identity());
     Log(L"an earlier repair of " + folder + L" was cut short and is rolled back: " + undone.Text());
     return Recovery::RolledBack;
 }

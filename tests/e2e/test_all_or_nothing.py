@@ -94,3 +94,20 @@ class AllOrNothingTest(AppTest):
             ("UI", r"an earlier repair of .* was cut short and is rolled back: 1 files restored, 0 new files "
                    r"removed, 2 staging files deleted, 1 folders removed$"),
         ])
+
+    def test_a_worker_that_runs_out_of_memory_leaves_every_file_as_it_was(self):
+        # After the first entry is written, one allocation of the repair's worker fails.
+        self.game_with_old_files(["CrossApp.dll", "old.txt"])
+        before = ui.tree_of(self.game)
+        log = ui.LogReader()
+        os.environ.update(VNK_TEST_FAIL_ALLOCATION="worker", VNK_TEST_PROCESSORS="1")
+        try:
+            self.app.start()
+        finally:
+            del os.environ["VNK_TEST_FAIL_ALLOCATION"], os.environ["VNK_TEST_PROCESSORS"]
+        self.repair_once()
+        self.app.close()
+        self.assertEqual(self.new_reports(), [7])
+        self.assertEqual(ui.tree_of(self.game), before, "rolled back, and the package is gone")
+        self.assert_logged(log, [("worker", r"repair rolled back: .*$"),
+                                 ("worker", r"the repair's worker failed: out of memory$")])

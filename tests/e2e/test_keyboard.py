@@ -94,3 +94,19 @@ class KeyboardTest(AppTest):
         self.assertEqual(self.new_reports(), [8], "one usage report in all")
         self.assert_logged(log, [("UI", r"another copy runs already: its window is brought to the front; this one "
                                         r"ends$")])
+
+    def test_a_name_taken_by_another_program_does_not_lock_the_player_out(self):
+        holder = subprocess.Popen([ui.WINE, os.path.join(base.TESTS, "vnk_sleeper.exe"), "--mutex",
+                                   "Local\\Lumora.LumoraRepair.OneCopy"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.helpers.append(holder)
+        time.sleep(1.0)
+        self.assertIsNone(holder.poll(), "the helper holds the name")
+        log = ui.LogReader()
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.app.answer_dialog(ui.DIALOG_OK)
+        self.app.close()
+        self.assertEqual(self.new_reports(), [8])
+        self.assert_logged(log, [("UI", r"the name of this program's one copy is taken, but no window of this program "
+                                        r"answered: this copy runs$")])

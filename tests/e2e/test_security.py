@@ -3,6 +3,9 @@ write. Whatever they put there - a journal, a link (a Unix symbolic link,
 which wine shows as a reparse point, plays the junction), a hard link - never
 makes it act outside that folder, or on anything it did not write itself."""
 import os
+import shutil
+import subprocess
+import sys
 import time
 
 import base
@@ -46,27 +49,53 @@ class SecurityTest(AppTest):
                 self.assertEqual(ui.tree_of(self.game), before, "nothing inside changed")
                 self.assertEqual(self.new_reports(), [7])
                 self.assert_logged(log, [
-                    ("UI", r".*LumoraRepair.journal: the line at byte 0 was not written by this program for this "
-                           r"folder$"),
+                    ("UI", r".*LumoraRepair.journal: no repair of this program is under way in this folder: the "
+                           r"journal is not one of ours$"),
                     ("UI", r"an earlier repair's journal in .* can't be read: it is left alone, and so is the "
                            r"folder$"),
                 ])
 
     def test_a_link_below_the_game_folder_refuses_the_repair(self):
-        # The package writes Cross/res/说明.txt: its folder is a link to a folder
-        # elsewhere, which holds a file of that name.
-        outside = self.outside({"说明.txt": b"not the game's", "other.txt": b"other"})
-        os.symlink(outside, self.in_game("Cross", "res"))
-        before, before_outside = ui.tree_of(self.game), ui.tree_of(outside)
-        log = ui.LogReader()
-        self.app.start()
-        self.repair_once()
-        self.app.close()
-        self.assertEqual(self.new_reports(), [7])
-        self.assertEqual(ui.tree_of(outside), before_outside, "the link's target is untouched")
-        self.assertEqual(ui.tree_of(self.game), before, "nothing changed in the game folder")
-        self.assert_logged(log, [("worker", r"refused: .*\\Cross\\res is a link \(a junction, symbolic link or mount "
-                                            r"point\) below the game folder$")])
+        cases = {  # what -> the link below the game folder, published with a manifest
+            # The package writes Cross/res/说明.txt: its folder is a link to a
+            # folder elsewhere, which holds a file of that name.
+            "a folder the package writes into": ("res", False),
+            # Cross is a link to intact copies of the package's files elsewhere:
+            # the scan must not read them as the game's and call the folder healthy.
+            "the folder the scan reads": ("", True),
+        }
+        for what, (linked, manifest) in cases.items():
+            with self.subTest(what):
+                self.setUp()
+                if manifest:
+                    self.publish_with_manifest()
+                    shutil.rmtree(self.in_game("Cross"))
+                    outside = self.outside({name[len("Cross/"):]: data for name, data in PACKAGE.items()})
+                    os.symlink(outside, self.in_game("Cross"))
+                    link = r"\\Cross"
+                else:
+                    outside = self.outside({"说明.txt": b"not the game's", "other.txt": b"other"})
+                    os.symlink(outside, self.in_game("Cross", linked))
+                    link = r"\\Cross\\res"
+                before, before_outside = ui.tree_of(self.game), ui.tree_of(outside)
+                log = ui.LogReader()
+                self.app.start()
+                self.repair_once()
+                self.app.close()
+                self.assertEqual(self.new_reports(), [7])
+                self.assertEqual(ui.tree_of(outside), before_outside, "the link's target is untouched")
+                self.assertEqual(ui.tree_of(self.game), before, "nothing changed in the game folder")
+                self.assert_logged(log, [("worker", r"refused: .*%s is a link \(a junction, symbolic link or mount "
+                                                    r"point\) below the game folder$" % link)])
+
+    def publish_with_manifest(self):
+        """Publishes PACKAGE with its manifest where the configuration points."""
+        source = self.game + "-source"
+        ui.write_tree(PACKAGE, source)
+        subprocess.run([sys.executable, base.PUBLISH, source, served("packages"), "--url",
+                        "http://127.0.0.1:%d/packages/cross.7z" % base.PORT], check=True, capture_output=True)
+        with open(served("packages/vnk_cross_repair.ini"), "rb") as f:
+            base.serve(base.CONFIG, f.read())
 
     def test_a_kept_partial_package_that_became_a_hard_link_is_never_written_through(self):
         # Every answer ends after 15 % of the package: a repair keeps 60 % to resume.
