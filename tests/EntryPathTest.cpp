@@ -14,11 +14,11 @@ TEST(EntryPathTest, RefusesNamesThatLeaveTheFolderOrNameDevices)
                                L"Cross/com\u00b3 .log", L"CONIN$", L"conout$.txt", L"Cross/CONIN$ ", L"COM0",
                                L"lpt0.txt", L"./x", L"a/./b", L"a.txt.", L"a.txt ", L"x...", L"   ",
                                L"Cross/sub./a", L"a\nb", L"a\x01" L"b", L"a\x1f", L"a<b", L"a>b", L"a\"b",
-                               L"a|b", L"a?b", L"a*b"}) {
+                               L"a|b", L"a?b", L"a*b", L"Cross//x", L"Cross/", L"Cross\\"}) {
         EXPECT_FALSE(IsSafeEntryName(bad)) << Narrow(bad);
     }
     for (const wchar_t* good : {L"Cross", L"Cross/a.txt", L"a..b", L"..a", L".a", L"a b", L"console.txt",
-                                L"COM10", L"LPT", L"nul0", L"资源/说明.txt", L"Cross//x",
+                                L"COM10", L"LPT", L"nul0", L"资源/说明.txt", L"Cross\\x",
                                 L"COM\u2074", L"LPT\u00b9\u00b9", L"CONIN", L"conout$x", L"CONIN$$"}) {
         EXPECT_TRUE(IsSafeEntryName(good)) << Narrow(good);
     }

@@ -174,6 +174,16 @@ TEST_F(ExtractArchiveTest, ADictionaryTooLargeEndsWithTheMemoryResult)
     EXPECT_TRUE(NamesIn(game).empty());
 }
 
+// A header that claims to unpack to 3 GiB is refused by what its
+// package could hold, without asking the system for the memory.
+TEST_F(ExtractArchiveTest, AHeaderClaimingMoreThanThePackageCanHoldIsRefusedUnasked)
+{
+    EXPECT_EQ(Extract(L"header-claims-too-much.7z"), ExtractResult::NoMemory);
+    EXPECT_TRUE(NamesIn(game).empty());
+    EXPECT_NE(DiagnosticsLogText().find("its header asks for 3221225472 bytes, more than a package of"),
+              std::string::npos);
+}
+
 // A file of 2^50 bytes: no drive has room for it, and that is found before
 // any memory is asked for.
 TEST_F(ExtractArchiveTest, AFileTooLargeForTheDriveEndsBeforeAnythingIsWritten)

@@ -326,6 +326,10 @@ TEST_F(FuzzTest, MutatedPackagesEndWithAResultAndStayInTheirFolder)
         {L"fuzz-lzma2-blocks.7z", ExtractResult::Ok},
         {L"fuzz-two-dictionaries.7z", ExtractResult::Ok},
         {L"empty.7z", ExtractResult::Ok},
+        {L"dup-blocks.7z", ExtractResult::Ok},
+        {L"case-blocks.7z", ExtractResult::Ok},
+        {L"part-beside.7z", ExtractResult::Ok},
+        {L"folder-slash.7z", ExtractResult::Ok},
         {L"hostile-trailing-dot.7z", ExtractResult::OutputFailed},
         {L"hostile-line-break-encoded-header.7z", ExtractResult::OutputFailed}};
     std::vector<Bytes> seeds;

@@ -166,6 +166,91 @@ TEST_F(StagedRepairTest, AThreadThatRunsOutOfMemoryFailsTheRepairAndChangesNothi
     }
 }
 
+// Names that meet, as Windows sees them, on one processor and on several:
+// one outcome, the later entry in the archive's order winning; no file of
+// the player's is ever taken for the repair's own; a folder entry is made or
+// the repair fails; a refusal leaves the folder as it was.
+TEST_F(StagedRepairTest, NamesThatMeetGiveOneOutcomeOnEveryProcessorCount)
+{
+    using Files = std::vector<std::pair<std::wstring, std::string>>;
+    const struct {
+        const char* what;
+        const wchar_t* archive;
+        Files player;  // in Cross before the repair
+        ExtractResult expected;
+        Files after;   // in Cross after it (the player's other files stay)
+        size_t names;  // in Cross after it, folders included
+        const wchar_t* folder;  // a folder in Cross after it
+    } cases[] = {
+        {"one name twice, in two blocks", L"dup-blocks.7z", {}, ExtractResult::Ok,
+         {{L"dupA.txt", "the later entry\n"}}, 1, L""},
+        // The player's É.txt.old is no free name for é.txt's backup.
+        {"é and É, over the player's É and É.old", L"case-blocks.7z",
+         {{L"\u00c9.txt", "the player's"}, {L"\u00c9.txt.old", "the player's old"}}, ExtractResult::Ok,
+         {{L"\u00e9.txt", "the later entry\n"}, {L"\u00c9.txt.old", "the player's old"}}, 2, L""},
+        {"X and X.part, over the player's X", L"part-beside.7z", {{L"X", "old X"}}, ExtractResult::Ok,
+         {{L"X", "new X\n"}, {L"X.part", "new X.part\n"}}, 2, L""},
+        {"a folder entry ending in /", L"folder-slash.7z", {}, ExtractResult::Ok, {{L"a.txt", "a\n"}}, 2, L"NewDir"},
+        {"a folder entry with \\ inside", L"folder-backslash.7z", {}, ExtractResult::Ok, {}, 1, L"New\\Sub"},
+        {"a folder the file system refuses", L"folder-unfit.7z", {{L"a.txt", "the player's"}},
+         ExtractResult::OutputFailed, {}, 0, L""},
+    };
+    struct Unset {
+        ~Unset() { SetEnvironmentVariableW(L"VNK_TEST_PROCESSORS", nullptr); }
+    } unset;
+    for (const auto& c : cases) {
+        for (const wchar_t* processors : {L"1", L"2", L"4"}) {
+            SCOPED_TRACE(std::string(c.what) + ", processors: " + Narrow(processors));
+            DeleteTree(game);
+            CreateDirectoryW(game.c_str(), nullptr);
+            CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+            for (const auto& file : c.player) {
+                WriteAll(game + L"\\Cross\\" + file.first, file.second);
+            }
+            const auto before = TreeOf(game);
+            SetEnvironmentVariableW(L"VNK_TEST_PROCESSORS", processors);
+            EXPECT_EQ(Extract(c.archive), c.expected);
+            if (c.expected != ExtractResult::Ok) {
+                EXPECT_EQ(TreeOf(game), before);
+                continue;
+            }
+            for (const auto& file : c.after) {
+                EXPECT_EQ(ReadAll(game + L"\\Cross\\" + file.first), file.second) << Narrow(file.first);
+            }
+            EXPECT_EQ(NamesIn(game), std::vector<std::wstring>{L"Cross"}) << "no journal is left";
+            EXPECT_EQ(NamesIn(game + L"\\Cross").size(), c.names) << "no staging file or backup is left";
+            EXPECT_TRUE(*c.folder == 0 || FolderExists(game + L"\\Cross\\" + c.folder));
+        }
+    }
+}
+
+// A folder entry written "Cross/NewDir/" is one folder: a roll-back removes
+// it, and a roll-back that can't undo a step keeps the journal.
+TEST_F(StagedRepairTest, ARollBackRemovesTheFoldersItMadeOrKeepsTheJournal)
+{
+    CreateDirectoryW((game + L"\\Cross").c_str(), nullptr);
+    const auto before = TreeOf(game);
+    const auto stopAtTheLast = [](int32_t entry, int32_t count) { return entry < count; };
+    EXPECT_EQ(UnpackArchive(TestArchive(L"folder-slash.7z"), game, stopAtTheLast).result, ExtractResult::Stopped);
+    EXPECT_EQ(TreeOf(game), before) << "NewDir removed, no journal left";
+
+    // After a crash, a folder the repair made that another program holds
+    // can't be removed: that step isn't undone, and the journal stays for the
+    // next start to finish it.
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"0");
+    EXPECT_EQ(Extract(L"folder-slash.7z"), ExtractResult::OutputFailed);
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+    {
+        const ScopedHandle holder(CreateFileW((game + L"\\Cross\\NewDir").c_str(), GENERIC_READ, 0, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(holder.IsValid());
+        EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::Failed);
+        EXPECT_TRUE(FileExists(game + L"\\LumoraRepair.journal"));
+    }
+    EXPECT_EQ(RecoverInterruptedRepair(game), Recovery::RolledBack);
+    EXPECT_EQ(TreeOf(game), before);
+}
+
 // A genuine journal copied into another game folder is no journal of that
 // folder: its MACs name the folder it was written in.
 TEST_F(StagedRepairTest, AJournalCopiedIntoAnotherFolderIsNotActedOn)

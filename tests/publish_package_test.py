@@ -155,6 +155,18 @@ class PublishPackageTest(unittest.TestCase):
                 top = os.path.join(self.source, "Cross", name.split("/")[1])
                 shutil.rmtree(top) if os.path.isdir(top) else os.remove(top)
 
+    def test_refuses_names_that_are_one_file_to_windows(self):
+        for first, second in (("Cross/a.txt", "Cross/A.TXT"), ("Cross/é.txt", "Cross/É.txt"),
+                              ("Cross/Sub/x", "Cross/sub/y")):
+            with self.subTest(first=first, second=second):
+                self.write(first)
+                self.write(second)
+                self.assert_refused("the same file to Windows as")
+                shutil.rmtree(os.path.join(self.source, "Cross"))
+        self.write("Cross/straße.txt")
+        self.write("Cross/STRASSE.TXT")
+        self.assertEqual(self.publish().returncode, 0, "ß is no SS to Windows")
+
     def test_refuses_links_long_paths_and_a_source_without_cross(self):
         os.symlink("/etc/hostname", os.path.join(self.source, "Cross", "link"))
         self.assert_refused("Cross/link: a symbolic link")

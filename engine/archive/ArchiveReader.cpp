@@ -1,5 +1,6 @@
 #include "ArchiveReader.h"
 
+#include "DiagnosticsLog.h"
 #include "FilePosition.h"
 #include "SdkAllocator.h"
 
@@ -8,11 +9,43 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <type_traits>
 
 namespace {
 
 constexpr size_t kLookAheadBytes = size_t(1) << 18;
 
+// What the SDK allocates while it reads the archive's header: the header's
+// unpacked bytes above all. An LZMA-packed header of real archives unpacks to
+// a few times its size; one claiming more than this many times the whole
+// package (small packages get some room of their own, for the SDK's tables),
+// or more than a process of this build could hold, is no header.
+constexpr UInt64 kMostHeaderExpansion = 64;
+constexpr UInt64 kHeaderRoom = UInt64(16) << 20;
+constexpr UInt64 kMostHeaderBytes = sizeof(void*) == 4 ? (UInt64(256) << 20) : (UInt64(2) << 30);
+
+struct HeaderAllocator {
+    explicit HeaderAllocator(UInt64 packageSize)
+        : vt{Alloc, SdkFree}, most(std::min(std::max(packageSize * kMostHeaderExpansion, kHeaderRoom), kMostHeaderBytes))
+    {
+    }
+
+    static void* Alloc(ISzAllocPtr p, size_t size)
+    {
+        // The SDK passes the address of `vt`, the first member.
+        HeaderAllocator* self = const_cast<HeaderAllocator*>(reinterpret_cast<const HeaderAllocator*>(p));
+        if (size > self->most) {
+            self->refused = size;
+            return nullptr;
+        }
+        return SdkMalloc(p, size);
+    }
+
+    ISzAlloc vt;
+    UInt64 most;
+    UInt64 refused = 0;
+};
+static_assert(std::is_standard_layout<HeaderAllocator>::value, "the SDK's pointer is one to the first member");
 
 }  // namespace
 
@@ -48,7 +81,19 @@ SRes ArchiveReader::Open()
     lookStream_.bufSize = kLookAheadBytes;
     LookToRead2_INIT(&lookStream_)
     CrcGenerateTable();
-    RINOK(SzArEx_Open(&db_, &lookStream_.vt, &kSdkAllocator, &kSdkAllocator))
+    // What the header claims to unpack to is asked for before a byte of it is
+    // decoded: a claim beyond anything this package could hold is refused
+    // without asking the system for it.
+    DWORD high = 0;
+    const DWORD low = GetFileSize(fileStream_.file.handle, &high);
+    const UInt64 packageSize = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : (UInt64(high) << 32 | low);
+    HeaderAllocator headerAllocator(packageSize);
+    const SRes opened = SzArEx_Open(&db_, &lookStream_.vt, &kSdkAllocator, &headerAllocator.vt);
+    if (headerAllocator.refused != 0) {
+        Log(path_ + L": its header asks for " + Num(headerAllocator.refused) + L" bytes, more than a package of " +
+            Num(packageSize) + L" bytes can hold");
+    }
+    RINOK(opened)
     return BlockDecoder::CheckDictionaries(db_);
 }
 

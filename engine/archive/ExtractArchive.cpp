@@ -6,12 +6,14 @@
 #include "CriticalSection.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
+#include "FileNameCase.h"
 #include "ScopedHandle.h"
 #include "StagedFile.h"
 #include "StagedRepair.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 
 namespace {
@@ -193,6 +195,10 @@ private:
             if (!EntryName(reader_, i, nameBuffer_, name)) {
                 return Outcome(ExtractResult::NoMemory);
             }
+            // "Cross/New/" is the folder "Cross/New"; in a file's name an empty part is refused below.
+            while (reader_.IsFolder(i) && !name.empty() && (name.back() == L'/' || name.back() == L'\\')) {
+                name.pop_back();
+            }
             if (only_ != nullptr) {
                 wanted_[i] = only_->count(name) != 0;
             }
@@ -208,6 +214,7 @@ private:
                 return Outcome(ExtractResult::OutputFailed);
             }
         }
+        KeepTheLaterOfOneName();
         reader_.DecodeOnlyBlocksOf(wanted_);
         count_ = static_cast<int32_t>(std::count(wanted_.begin(), wanted_.end(), true));
 
@@ -224,6 +231,38 @@ private:
             (only_ == nullptr ? std::wstring() : L" of the " + Num(reader_.EntryCount())) + L" entries of " +
             archivePath_ + L" into " + destination_);
         return Outcome(ExtractResult::Ok);
+    }
+
+    // Entries of one name (to Windows: "a.txt" and "A.TXT" too) leave the
+    // later one in the archive's order, as 7-Zip does, whatever order blocks
+    // decoded side by side finish in: the earlier ones are not written. The
+    // files to be written are reserved, so that no staging file or backup
+    // takes the name of one.
+    void KeepTheLaterOfOneName()
+    {
+        std::map<std::wstring, UInt32> last;
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            if (wanted_[i]) {
+                last[TargetKey(paths_[i])] = i;
+            }
+        }
+        for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
+            if (!wanted_[i]) {
+                continue;
+            }
+            if (last[TargetKey(paths_[i])] != i) {
+                Log(L"entry " + Num(i + 1) + L" (" + paths_[i] + L"): a later entry of that name is written instead");
+                wanted_[i] = false;
+            } else if (!reader_.IsFolder(i)) {
+                repair_.Reserve(paths_[i]);
+            }
+        }
+    }
+
+    static std::wstring TargetKey(std::wstring path)
+    {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        return FileNameKey(path);
     }
 
     // After the last entry: the last streamed block must have ended whole and

@@ -79,7 +79,7 @@ bool IsSafeEntryName(const std::wstring& name)
         while (end < name.size() && !IsSeparator(name[end])) {
             ++end;
         }
-        if (IsUnfitComponent(name.substr(start, end - start))) {
+        if (end == start || IsUnfitComponent(name.substr(start, end - start))) {
             return false;
         }
         start = end + 1;

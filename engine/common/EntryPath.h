@@ -8,11 +8,14 @@ constexpr size_t kMaxOutputPath = 260;
 
 // False for a name that could leave the destination folder, name something
 // other than a plain file, or that Windows can't hold as it stands: empty,
-// rooted ("/", "\"), a drive or stream (any ":"), a component that ends in a
+// rooted ("/", "\"), an empty component ("a//b", "a/"), a drive or stream
+// (any ":"), a component that ends in a
 // dot or a blank ("..", "." and "a.txt." among them), a control character or
 // one of < > " | ? *, or a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
 // COM0-9, LPT0-9, COM and LPT with a superscript 1-3, with or without an
-// extension) as a component. tools/publish-package refuses the same names.
+// extension) as a component. "/" and "\" both separate components. The
+// paths a repair's journal names follow the same rule. tools/publish-package
+// refuses the same names.
 bool IsSafeEntryName(const std::wstring& name);
 
 // destination + "\" + name, or false when that does not fit kMaxOutputPath.

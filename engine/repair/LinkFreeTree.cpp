@@ -1,6 +1,6 @@
 #include "LinkFreeTree.h"
 
-#include "AsciiCase.h"
+#include "FileNameCase.h"
 #include "DiagnosticsLog.h"
 #include "FileLinks.h"
 
@@ -112,7 +112,7 @@ bool LinkFreeTree::CheckFolders(const std::wstring& path)
         Log(L"refused: " + path + L" is not below the game folder " + root_);
         return false;
     }
-    const std::wstring key = UpperAscii(below);
+    const std::wstring key = FileNameKey(below);
     const size_t start = path.size() - below.size();
     HANDLE parent = rootHandle_.Get();
     for (size_t slash = key.find(L'\\'); slash != std::wstring::npos; slash = key.find(L'\\', slash + 1)) {
@@ -144,8 +144,8 @@ bool LinkFreeTree::CreateFolder(const std::wstring& path, bool& created)
         return false;
     }
     created = CreateDirectoryW(path.c_str(), nullptr) != FALSE;
-    const std::wstring key = UpperAscii(Below(path));
+    const std::wstring key = FileNameKey(Below(path));
     return held_.count(key) != 0 || Hold(path, key);
 }
 
-void LinkFreeTree::Release(const std::wstring& path) { held_.erase(UpperAscii(Below(path))); }
+void LinkFreeTree::Release(const std::wstring& path) { held_.erase(FileNameKey(Below(path))); }

@@ -70,5 +70,5 @@ private:
     std::wstring root_;
     std::wstring identity_;
     ScopedHandle rootHandle_;
-    std::map<std::wstring, ScopedHandle> held_;  // relative path, A-Z upper-cased -> its folder
+    std::map<std::wstring, ScopedHandle> held_;  // relative path as FileNameKey gives it -> its folder
 };

@@ -31,7 +31,8 @@ extern const wchar_t kJournalName[];
 struct Replacement {
     std::wstring staging;
     std::wstring target;
-    std::wstring backup;  // empty: there was no target before
+    std::wstring backup;      // empty: there was no target before
+    bool movedAside = false;  // the target has been moved to `backup` (known where movesKnown)
 };
 
 // What a journal says.
@@ -41,6 +42,7 @@ struct RepairRecord {
     bool committing = false;
     std::vector<Replacement> replacements;
     bool done = false;
+    bool movesKnown = false;  // the repair's own record, not a journal read back
 };
 
 // The MACs of a journal's lines, one after the other.

@@ -1,13 +1,14 @@
 #include "StagedRepair.h"
 
-#include "AsciiCase.h"
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "FileLinks.h"
+#include "FileNameCase.h"
 #include "FolderListing.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -73,7 +74,11 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
         const std::wstring staging = At(folder, r->staging), target = At(folder, r->target);
         if (!r->backup.empty()) {
             const std::wstring backup = At(folder, r->backup);
-            if (Exists(backup)) {
+            // Where the repair itself knows which targets it moved aside, only
+            // those are put back: a file under the backup name may be the
+            // player's. From a journal, a backup there was the repair's: its
+            // name was free when the commit began.
+            if (record.movesKnown ? r->movedAside : Exists(backup)) {
                 // The target was moved aside; what stands there now is new.
                 if (Exists(target) && !DeleteAnyway(tree, target)) {
                     undone.ok = false;
@@ -104,12 +109,21 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
             }
         }
     }
-    // Children were made after their parents; only empty ones go.
+    // Children were made after their parents; only empty ones go. One that
+    // holds something not the repair's stays; one that can't be removed for
+    // another reason is a step not undone.
     for (auto f = record.folders.rbegin(); f != record.folders.rend(); ++f) {
         const std::wstring path = At(folder, *f);
         tree.Release(path);
-        if (tree.CheckFolders(path) && !IsLink(path) && RemoveDirectoryW(path.c_str())) {
+        if (!tree.CheckFolders(path) || IsLink(path)) {
+            undone.ok = false;
+        } else if (RemoveDirectoryW(path.c_str())) {
             ++undone.folders;
+        } else if (GetLastError() == ERROR_DIR_NOT_EMPTY) {
+            Log(L"the folder " + path + L" is kept: it holds files the repair did not write");
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
+            Log(L"can't remove the folder " + path + L": " + ErrorText(GetLastError()));
+            undone.ok = false;
         }
     }
     return undone;
@@ -139,6 +153,7 @@ StagedRepair::~StagedRepair()
 
 bool StagedRepair::Begin()
 {
+    record_.movesKnown = true;
     open_ = tree_.Open() && journal_.Open(folder_, tree_.Identity());
     return open_;
 }
@@ -151,8 +166,9 @@ std::wstring StagedRepair::Relative(const std::wstring& path) const
 
 bool StagedRepair::CreateFoldersAlong(std::wstring& path)
 {
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == L'/') {
+    // Only below the game folder: its own path exists already.
+    for (size_t i = folder_.size() + (folder_.back() == L'\\' ? 0 : 1); i < path.size(); ++i) {
+        if (path[i] == L'/' || path[i] == L'\\') {
             path[i] = L'\\';
             if (!CreateFolder(path.substr(0, i))) {
                 return false;
@@ -164,15 +180,20 @@ bool StagedRepair::CreateFoldersAlong(std::wstring& path)
 
 bool StagedRepair::CreateFolder(const std::wstring& path)
 {
-    if (!attempted_.insert(path).second) {
+    if (!attempted_.insert(FileNameKey(path)).second) {
         return true;
     }
     bool created = false;
     if (!tree_.CreateFolder(path, created)) {
         return false;
     }
+    const DWORD error = GetLastError();
     const DWORD attributes = created ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Log(L"can't create the folder " + path + L": " + ErrorText(error));
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         Log(L"refused: a file stands where the package has the folder " + path);
         return false;
     }
@@ -186,7 +207,7 @@ bool StagedRepair::CreateFolder(const std::wstring& path)
 
 DWORD StagedRepair::Listed(const std::wstring& path)
 {
-    const std::wstring key = UpperAscii(path);
+    const std::wstring key = FileNameKey(path);
     const size_t slash = path.find_last_of(L'\\');
     const std::wstring parent = key.substr(0, slash);
     auto listing = listings_.find(parent);
@@ -195,7 +216,7 @@ DWORD StagedRepair::Listed(const std::wstring& path)
         // and what it is, without asking for one name after another.
         std::map<std::wstring, DWORD> names;
         ListFolder(path.substr(0, slash), [&names](const WIN32_FIND_DATAW& found) {
-            names[UpperAscii(found.cFileName)] = found.dwFileAttributes;
+            names[FileNameKey(found.cFileName)] = found.dwFileAttributes;
         });
         listing = listings_.emplace(parent, std::move(names)).first;
     }
@@ -205,7 +226,14 @@ DWORD StagedRepair::Listed(const std::wstring& path)
 
 bool StagedRepair::Taken(const std::wstring& path)
 {
-    return taken_.count(UpperAscii(path)) != 0 || Listed(path) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring key = FileNameKey(path);
+    return taken_.count(key) != 0 || packageNames_.count(key) != 0 || Listed(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void StagedRepair::Reserve(std::wstring target)
+{
+    std::replace(target.begin(), target.end(), L'/', L'\\');  // as CreateFoldersAlong will write it
+    packageNames_.insert(FileNameKey(target));
 }
 
 bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
@@ -258,21 +286,16 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
         Log(L"refused: a folder stands where the package has the file " + target);
         return false;
     }
-    const std::wstring key = UpperAscii(target);
-    const auto known = targets_.find(key);
-    if (known != targets_.end()) {
-        // The same target again: its file is written anew, and the later entry wins.
-        const std::wstring path = At(folder_, record_.replacements[known->second].staging);
-        if (!tree_.CheckFolders(path) || !file.Create(path, false)) {
-            Log(L"can't create " + path + L" for " + target + L": " + ErrorText(GetLastError()));
-            return false;
-        }
-        return true;
+    const std::wstring key = FileNameKey(target);
+    if (taken_.count(key) != 0) {
+        // Whoever stages decides first which of the entries of one name is written.
+        Log(L"refused: " + target + L" would be written twice");
+        return false;
     }
     // A name no file has yet is written under that name: the commit has
     // nothing to do for it, and a roll-back deletes it.
     bool created = false;
-    if (!Taken(target)) {
+    if (Listed(target) == INVALID_FILE_ATTRIBUTES) {
         created = file.Create(target, true);
         if (!created && GetLastError() != ERROR_FILE_EXISTS) {
             Log(L"can't create " + target + L": " + ErrorText(GetLastError()));
@@ -283,8 +306,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
         return false;
     }
     taken_.insert(key);
-    taken_.insert(UpperAscii(file.Path()));
-    targets_[key] = record_.replacements.size();
+    taken_.insert(FileNameKey(file.Path()));
     record_.replacements.push_back(Replacement{Relative(file.Path()), Relative(target), std::wstring()});
     record_.staged.push_back(Relative(file.Path()));
     return journal_.AddStaged(record_.staged.back());
@@ -307,7 +329,7 @@ std::wstring StagedRepair::BackupName(const std::wstring& target)
             }
         }
     }
-    taken_.insert(UpperAscii(backup));
+    taken_.insert(FileNameKey(backup));
     return backup;
 }
 
@@ -361,7 +383,7 @@ bool StagedRepair::JournalCommit()
 bool StagedRepair::MoveIntoPlace(size_t most)
 {
     size_t replaced = 0;
-    for (const Replacement& r : record_.replacements) {
+    for (Replacement& r : record_.replacements) {
         if (r.staging == r.target) {
             continue;
         }
@@ -369,7 +391,11 @@ bool StagedRepair::MoveIntoPlace(size_t most)
             break;
         }
         const std::wstring target = At(folder_, r.target);
-        if (!Move(tree_, target, At(folder_, r.backup)) || !Move(tree_, At(folder_, r.staging), target)) {
+        if (!Move(tree_, target, At(folder_, r.backup))) {
+            return false;
+        }
+        r.movedAside = true;
+        if (!Move(tree_, At(folder_, r.staging), target)) {
             return false;
         }
         ++replaced;

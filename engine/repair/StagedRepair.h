@@ -39,9 +39,13 @@ public:
     // Creates the folder `path` itself (a folder entry); false as above.
     bool CreateFolder(const std::wstring& path);
 
-    // Creates the file that receives `target`'s new bytes, and records it (a
-    // later entry for the same target replaces an earlier one). False (logged)
-    // when it can't be made, or `target` is or lies behind a link.
+    // Names a file the package will write, before any is staged: no staging
+    // file or backup ever takes the name of one.
+    void Reserve(std::wstring target);
+
+    // Creates the file that receives `target`'s new bytes, and records it.
+    // False (logged) when it can't be made, `target` is or lies behind a link,
+    // or was staged already.
     bool Stage(const std::wstring& target, StagingFile& file);
 
     // Puts every staged file in place, or rolls back; false (logged) on failure.
@@ -82,10 +86,11 @@ private:
     JournalWriter journal_;
     bool open_ = false;  // the journal exists and the repair is not over
     RepairRecord record_;
-    std::set<std::wstring> attempted_;                        // folders asked for, made or not
-    std::map<std::wstring, size_t> targets_;                  // target -> its replacement
+    // Paths as keys are FileNameKey's: one key, one file.
+    std::set<std::wstring> attempted_;                                // folders asked for, made or not
     std::map<std::wstring, std::map<std::wstring, DWORD>> listings_;  // folder -> its names before, with attributes
-    std::set<std::wstring> taken_;                             // paths this repair has made or will use
+    std::set<std::wstring> taken_;                                    // paths this repair has made or will use
+    std::set<std::wstring> packageNames_;                             // the files the package will write
 };
 
 enum class Recovery { NothingToDo, RolledBack, Completed, Unreadable, Failed };

@@ -67,7 +67,7 @@ def rewrite_names(archive, renames):
     header = bytes(data[start:start + size])
     for old, new in renames.items():
         assert len(old) == len(new), (old, new)
-        old_b, new_b = old.encode("utf-16-le") + b"\0\0", new.encode("utf-16-le") + b"\0\0"
+        old_b, new_b = (name.encode("utf-16-le", "surrogatepass") + b"\0\0" for name in (old, new))
         assert header.count(old_b) == 1, old
         header = header.replace(old_b, new_b)
     data[start:start + size] = header
@@ -86,16 +86,16 @@ def number(value):
     return b"\xff" + value.to_bytes(8, "little")
 
 
-def encode_header(archive, encoded):
+def encode_header(archive, encoded, claimed=None):
     """Copies an archive whose header is stored plain into `encoded`, where the
     same header is a packed stream (Copy coder) behind an encoded header, the
-    other form a reader meets."""
+    other form a reader meets; `claimed`, the unpacked size it claims instead."""
     data = bytearray(open(os.path.join(OUT, archive), "rb").read())
     offset, size = struct.unpack_from("<QQ", data, 12)
     header = bytes(data[32 + offset:32 + offset + size])
     streams = (b"\x06" + number(offset) + number(1) + b"\x09" + number(size) + b"\x00" +   # pack info
                b"\x07\x0b" + number(1) + b"\x00" + b"\x01\x01\x00" +                     # one folder: Copy
-               b"\x0c" + number(size) + b"\x0a\x01" + struct.pack("<I", zlib.crc32(header)) + b"\x00" +
+               b"\x0c" + number(claimed or size) + b"\x0a\x01" + struct.pack("<I", zlib.crc32(header)) + b"\x00" +
                b"\x00")
     next_header = b"\x17" + streams
     out = data[:32 + offset + size] + next_header
@@ -270,6 +270,32 @@ def main():
     # A file name of 150 characters: its path just fits 259 characters in a
     # folder of 102, where "<name>.part" would not.
     seven_zip("long-name.7z", tree("long-name", {"Cross/" + "n" * 146 + ".txt": b"fits\n"}), "-m0=Copy")
+
+    # An encoded header that claims to unpack to 3 GiB (a size the 32-bit program could still ask for).
+    seven_zip("plain-header.7z", tree("plain-header", {"Cross/a.txt": b"a\n"}), "-m0=Copy", "-mhc=off")
+    encode_header("plain-header.7z", "header-claims-too-much.7z", claimed=3 << 30)
+
+    # Names that meet: rewritten in the header, since 7-Zip won't store them
+    # so. One name twice in two blocks; two names one to Windows ("é", "É");
+    # X beside X.part; a folder entry with a "/" at its end, one with "\"
+    # inside, and one whose name wine can't give a Unix name (a lone surrogate).
+    names = {
+        "dup-blocks.7z": ({"Cross/dupA.txt": b"earlier\n", "Cross/dupB.txt": b"the later entry\n"},
+                          {"Cross/dupB.txt": "Cross/dupA.txt"}, ["-ms=1f"]),
+        "case-blocks.7z": ({"Cross/e.txt": b"lower case\n", "Cross/f.txt": b"the later entry\n"},
+                           {"Cross/e.txt": "Cross/\u00e9.txt", "Cross/f.txt": "Cross/\u00c9.txt"}, ["-ms=1f"]),
+        "part-beside.7z": ({"Cross/X": b"new X\n", "Cross/X.part": b"new X.part\n"}, {}, []),
+        "folder-slash.7z": ({"Cross/a.txt": b"a\n", "Cross/NewDirX/": None}, {"Cross/NewDirX": "Cross/NewDir/"}, []),
+        "folder-backslash.7z": ({"Cross/New_Sub/": None}, {"Cross/New_Sub": "Cross\\New\\Sub"}, []),
+        "folder-unfit.7z": ({"Cross/a.txt": b"a\n", "Cross/dd/": None}, {"Cross/dd": "Cross/d\ud800"}, []),
+    }
+    for archive, (files, renames, switches) in names.items():
+        stem = archive[:-len(".7z")]
+        root = tree(stem, {k: v for k, v in files.items() if v is not None},
+                    empty_dirs=[k for k, v in files.items() if v is None])
+        seven_zip(archive, root, "-m0=LZMA2", "-mhc=off", *switches)
+        if renames:
+            rewrite_names(archive, renames)
 
     # Names that hold ".." without being "..": legal, and journaled like any other.
     seven_zip("dots.7z", tree("dots", {"Cross/a..b.txt": b"new a..b\n", "Cross/v1..2/x.txt": b"new x\n",
