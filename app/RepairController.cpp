@@ -38,6 +38,9 @@ std::wstring OutcomeName(int32_t outcome)
     }
 }
 
+// The last part of a path: what the player can find in the game folder.
+std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
 void LogOutcome(int32_t outcome, const std::wstring& what)
 {
     Log(L"outcome: status " + Num(static_cast<uint32_t>(outcome)) + L", " + what);
@@ -198,6 +201,8 @@ void RepairController::OnConfigLoaded()
 bool RepairController::Expects(uint32_t code) const
 {
     switch (code) {
+    case FileHeld:
+        return phase_ != Phase::Idle;
     case ConfigDownloadFailed:
     case ConfigParseFailed:
     case ConfigLoaded:
@@ -225,7 +230,7 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
     }
     switch (code) {
     case ConfigDownloadFailed:
-        EndRun(kStatusRed, L"下载配置失败", Outcome::ConfigDownloadFailed);
+        EndFailedRun(L"下载配置失败", Outcome::ConfigDownloadFailed);
         break;
     case ConfigParseFailed:
         EndRun(kStatusRed, L"解析配置失败", Outcome::ConfigInvalid);
@@ -238,13 +243,13 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
         OnDownloadProgress(param);
         break;
     case PackageDownloadFailed:
-        EndRun(kStatusRed, L"下载安装包失败", Outcome::PackageDownloadFailed);
+        EndFailedRun(L"下载安装包失败", Outcome::PackageDownloadFailed);
         break;
     case PackageDownloaded:
         SetStatus(kStatusCyan, L"安装包下载完成");
         break;
     case ExtractionFailed:
-        EndRun(kStatusRed, L"释放安装包失败", Outcome::ExtractionFailed);
+        EndFailedRun(L"释放安装包失败", Outcome::ExtractionFailed);
         break;
     case ExtractionSucceeded:
         EndRun(kStatusYellow, L"修复完成", Outcome::Repaired);
@@ -255,9 +260,39 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
     case ScanProgress:
         ShowCount(L"正在检查文件(%d/%d)...", param);
         break;
+    case FileHeld:
+        OnFileHeld(param != 0);
+        break;
     default:
         break;
     }
+}
+
+void RepairController::OnFileHeld(bool held)
+{
+    if (!held) {
+        SetStatus(colorBeforeHold_, statusBeforeHold_);
+        return;
+    }
+    const std::wstring path = RepairEngine::Instance().FileHeldNow();
+    if (path.empty()) {
+        return;  // let go meanwhile
+    }
+    statusBeforeHold_ = ui_.statusText->text;
+    colorBeforeHold_ = ui_.statusText->color;
+    SetStatus(kStatusCyan, L"文件被其他程序占用,正在等待: " + FileNameOf(path));
+}
+
+void RepairController::EndFailedRun(const wchar_t* text, int32_t outcome)
+{
+    // The status code stays the step's; the player is told the cause.
+    const std::wstring held = RepairEngine::Instance().FileThatStayedHeld();
+    if (held.empty()) {
+        EndRun(kStatusRed, text, outcome);
+        return;
+    }
+    Log(L"the run ended because another program held " + held);
+    EndRun(kStatusRed, (L"文件被其他程序占用: " + FileNameOf(held)).c_str(), outcome);
 }
 
 void RepairController::ShowCount(const wchar_t* format, int32_t param)

@@ -65,10 +65,17 @@ private:
     void ShowCount(const wchar_t* format, int32_t param);
     // Whether an event of the engine is one the controller waits for now.
     bool Expects(uint32_t code) const;
+    // A wait for a file another program holds: shown while it lasts (`held`),
+    // then the status line as it was.
+    void OnFileHeld(bool held);
+    // The closing step of a failed run: its own text, or what held a file.
+    void EndFailedRun(const wchar_t* text, int32_t outcome);
 
     // Which worker's events the controller waits for.
     enum class Phase { Idle, Configuration, Package };
 
     const MainWindowParts& ui_;
     Phase phase_ = Phase::Idle;
+    std::wstring statusBeforeHold_;
+    COLORREF colorBeforeHold_ = kStatusCyan;
 };

@@ -7,6 +7,7 @@
 #include "ExtractArchive.h"
 #include "FileLinks.h"
 #include "FilePosition.h"
+#include "PassingHold.h"
 #include "RepairPlan.h"
 #include "ThreadBoundary.h"
 
@@ -59,9 +60,12 @@ std::wstring LocalManifestPath() { return LocalConfigPath() + L".manifest"; }
 
 ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
 {
-    ScopedHandle package(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!package.IsValid()) {
+    ScopedHandle package;
+    if (!WaitOutHolds(path, [&] {
+            package = ScopedHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            return package.IsValid();
+        })) {
         Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
         return package;
     }
@@ -125,7 +129,7 @@ void RepairEngine::RunPackageWorker()
         package = OpenPackage(archivePath);
         if (!package.IsValid() || (!packageKey.empty() && !IsAnnouncedPackage(package.Get(), archivePath))) {
             package.Close();
-            DeleteItself(archivePath);
+            DeleteItselfWaiting(archivePath);
             if (!CancelRequested()) {
                 PostClosingEvent(ExtractionFailed);
             }
@@ -176,11 +180,15 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     // never read. Written and then unpacked through this one handle, which
     // nobody else may write or delete meanwhile.
     bool kept = false;
-    ScopedHandle package = OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
+    ScopedHandle package;
+    WaitOutHolds(archivePath, [&] {
+        package = OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
+        return package.IsValid();
+    });
     if (!package.IsValid() || !SeekFile(package.Get(), plan.packageSize) || !SetEndOfFile(package.Get())) {
         Log(L"can't make " + archivePath + L": " + ErrorText(GetLastError()));
         package.Close();
-        DeleteItself(archivePath);
+        DeleteItselfWaiting(archivePath);
         PostClosingEvent(PackageDownloadFailed);
         return ScopedHandle();
     }
@@ -200,7 +208,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
         return package;
     }
     package.Close();
-    DeleteItself(archivePath);
+    DeleteItselfWaiting(archivePath);
     switch (result) {
     case FetchResult::RangesRefused:
         Log(config.url + L": the server sends whole files only: the whole package is fetched");
@@ -236,7 +244,7 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     } catch (...) {
         // The extraction has rolled itself back on the way out; the worker's boundary reports it.
         package.Close();
-        DeleteItself(archivePath);
+        DeleteItselfWaiting(archivePath);
         throw;
     }
     package.Close();
@@ -246,5 +254,5 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
         return;
     }
     PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
-    DeleteItself(archivePath);
+    DeleteItselfWaiting(archivePath);
 }

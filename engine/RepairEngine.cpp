@@ -205,6 +205,9 @@ bool RepairEngine::StartConfigWorker(HWND window)
         postedEvents.clear();
     }
     cancelRequested.store(false, std::memory_order_relaxed);
+    // A run's waits for held files are the window's to show, and its cause of failure.
+    SetHoldObserver(&holdReporter);
+    ForgetHeldFile();
     return StartWorker(ConfigThreadProc);
 }
 

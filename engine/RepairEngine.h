@@ -4,6 +4,7 @@
 
 #include "CriticalSection.h"
 #include "DownloadFile.h"
+#include "PassingHold.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
 #include "ScopedHandle.h"
@@ -87,13 +88,30 @@ public:
     using PostMessageFn = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void SetPostMessage(PostMessageFn post) { postMessage = post; }
 
+    // The file another program holds while the worker waits for it (FileHeld);
+    // the one whose hold outlasted the wait and ended the last run; empty: none.
+    std::wstring FileHeldNow() const { return HeldNow(); }
+    std::wstring FileThatStayedHeld() const { return HeldFile(); }
+
     // Whether a worker thread is there: running, or ended and not yet freed.
     bool HasWorker() const { return workerThread.IsValid(); }
     // Waits at most `waitMs` for the worker to end; true when it has, or there is none.
     bool WaitForWorker(DWORD waitMs) const;
 
 private:
+    // Tells the window of waits for held files, and ends them when it closes.
+    class HoldReporter : public HoldObserver {
+    public:
+        explicit HoldReporter(RepairEngine& engine) : engine_(engine) {}
+        bool Cancelled() override { return engine_.CancelRequested(); }
+        void Holding(const std::wstring& path) override { engine_.PostEvent(FileHeld, path.empty() ? 0 : 1); }
+
+    private:
+        RepairEngine& engine_;
+    };
+
     std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
+    HoldReporter holdReporter{*this};
     ScopedHandle workerThread;
     HWND notifyWindow = nullptr;
     std::wstring installFolder;

@@ -18,6 +18,8 @@ enum RepairEvent : uint32_t {
     ExtractionSucceeded = 108,
     ExtractionProgress = 109,    // param: entry number in bits 0-15, entry count in bits 16-31
     ScanProgress = 110,          // param: files checked and file count, packed as for ExtractionProgress
+    FileHeld = 111,              // param: 1 while another program holds a file the repair waits for
+                                 // (RepairEngine::FileHeldNow names it), 0 once it lets go
 };
 
 // The second parameter of each event that has one, packed by the worker and

@@ -5,6 +5,7 @@
 #include "DownloadRetry.h"
 #include "FileLinks.h"
 #include "HttpGet.h"
+#include "PassingHold.h"
 #include "ScopedHandle.h"
 
 DWORD DefaultStallTimeoutMs() { return VNK_STALL_TIMEOUT_MS; }
@@ -30,7 +31,10 @@ public:
         path_ = path;
         size_ = 0;
         bool kept = false;
-        file_ = OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_WRITE, keep, kept);
+        WaitOutHolds(path, [&] {
+            file_ = OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_WRITE, keep, kept);
+            return file_.IsValid();
+        });
         if (!file_.IsValid() || !kept) {
             if (keep && file_.IsValid()) {
                 Log(path + L" was not the file kept from before (a link, or a file with another name): from byte 0");
@@ -268,7 +272,7 @@ private:
 void PartialDownload::Discard()
 {
     if (!file.empty()) {
-        DeleteItself(file);
+        DeleteItselfWaiting(file);
     }
     *this = PartialDownload();
 }
@@ -278,7 +282,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
 {
     const std::wstring temporary = destination + L".tmp";
     Log(L"GET " + url);
-    DeleteItself(destination);
+    DeleteItselfWaiting(destination);
 
     // A partial file is only ever continued from the address it came from.
     PartialDownload* const partial = options.partial;
@@ -287,13 +291,13 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         partial->Discard();
     }
     if (!keep) {
-        DeleteItself(temporary);
+        DeleteItselfWaiting(temporary);
     }
 
     PartFile file;
     if (!file.Open(temporary, keep)) {
         Log(L"can't create " + temporary + L": " + ErrorText(GetLastError()));
-        DeleteItself(temporary);
+        DeleteItselfWaiting(temporary);
         if (partial != nullptr) {
             *partial = PartialDownload();
         }
@@ -315,7 +319,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         *partial = PartialDownload();
     }
     if (outcome == Outcome::Complete) {
-        if (MoveFileW(temporary.c_str(), destination.c_str())) {
+        if (MoveWaiting(temporary, destination)) {
             return true;
         }
         Log(L"can't move " + temporary + L" to " + destination + L": " + ErrorText(GetLastError()));
@@ -327,6 +331,6 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         Log(url + L": keeping " + temporary + L" to resume");
         return false;
     }
-    DeleteItself(temporary);
+    DeleteItselfWaiting(temporary);
     return false;
 }

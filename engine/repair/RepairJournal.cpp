@@ -3,6 +3,7 @@
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "FileLinks.h"
+#include "PassingHold.h"
 #include "ProtectedSettings.h"
 #include "Utf8.h"
 
@@ -86,9 +87,11 @@ bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identit
     // CREATE_NEW: a journal that is there already belongs to a repair that has
     // not been rolled back, and is never overwritten; nor is its repair's id,
     // which is made anew only once this journal is ours.
-    file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_.IsValid()) {
+    if (!WaitOutHolds(path_, [this] {
+            file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+            return file_.IsValid();
+        })) {
         Log(L"can't create " + path_ + L": " + ErrorText(GetLastError()));
         return false;
     }
@@ -97,7 +100,7 @@ bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identit
     if (!NewRepairId(identity, repairId) || !mac_->Start(identity, repairId)) {
         Log(L"can't sign the journal: " + ErrorText(GetLastError()));
         file_.Close();
-        DeleteItself(path_);
+        DeleteItselfWaiting(path_);
         return false;
     }
     return Append({std::wstring(kHeader, kHeader + sizeof(kHeader) - 1)}, false);
@@ -127,7 +130,7 @@ bool JournalWriter::Remove()
 bool DeleteJournal(const std::wstring& folder, const std::wstring& identity)
 {
     const std::wstring path = folder + L"\\" + kJournalName;
-    if (!DeleteItself(path)) {
+    if (!DeleteItselfWaiting(path)) {
         Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "DiagnosticsLog.h"
 #include "FileLinks.h"
+#include "PassingHold.h"
 
 #include <windows.h>
 
@@ -16,12 +17,14 @@ bool StagingFile::Create(const std::wstring& path, bool mustBeNew)
 {
     path_ = path;
     file_.Close();
-    if (!mustBeNew && !DeleteItself(path)) {
+    if (!mustBeNew && !DeleteItselfWaiting(path)) {
         return false;
     }
-    file_ = ScopedHandle(
-        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file_.IsValid();
+    return WaitOutHolds(path, [this, &path] {
+        file_ = ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file_.IsValid();
+    });
 }
 
 bool StagingFile::SetAttributes(DWORD attributes)

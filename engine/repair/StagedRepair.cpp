@@ -5,6 +5,7 @@
 #include "FileLinks.h"
 #include "FileNameCase.h"
 #include "FolderListing.h"
+#include "PassingHold.h"
 
 #include <windows.h>
 
@@ -21,7 +22,7 @@ bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
     if (!tree.CheckFolders(path)) {
         return false;
     }
-    if (DeleteItself(path)) {
+    if (DeleteItselfWaiting(path)) {
         return true;
     }
     Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
@@ -34,7 +35,7 @@ bool Move(LinkFreeTree& tree, const std::wstring& from, const std::wstring& to)
     if (!tree.CheckFolders(from) || !tree.CheckFolders(to)) {
         return false;
     }
-    if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
+    if (MoveWaiting(from, to)) {
         return true;
     }
     Log(L"can't move " + from + L" to " + to + L": " + ErrorText(GetLastError()));
@@ -117,7 +118,7 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
         tree.Release(path);
         if (!tree.CheckFolders(path) || IsLink(path)) {
             undone.ok = false;
-        } else if (RemoveDirectoryW(path.c_str())) {
+        } else if (WaitOutHolds(path, [&path] { return RemoveDirectoryW(path.c_str()) != FALSE; })) {
             ++undone.folders;
         } else if (GetLastError() == ERROR_DIR_NOT_EMPTY) {
             Log(L"the folder " + path + L" is kept: it holds files the repair did not write");

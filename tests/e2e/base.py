@@ -18,6 +18,7 @@ PUBLISH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "
 SIGNING_KEY = os.environ.get("VNK_TEST_SIGNING_KEY")  # the private halves of LumoraRepairSigned's two keys
 SECOND_KEY = os.environ.get("VNK_TEST_SECOND_KEY")
 STALL_SECONDS = None  # the build's stall time-out (VNK_STALL_TIMEOUT_MS)
+HOLD_SECONDS = None  # how long an act waits for a file another program holds (VNK_HOLD_LIMIT_MS)
 RETRIED_STALL_SECONDS = None
 CONFIG = "images/js/vy/cross/vnk_cross_repair.ini"
 PACKAGE = {
@@ -108,10 +109,10 @@ class AppTest(unittest.TestCase):
         self.assertIsNone(missing, "not in the log, in this order: %s\n%s" % (missing, "\n".join(lines)))
 
 
-def stall_seconds(build):
-    """The stall time-out the program under test was built with."""
+def build_seconds(build, setting):
+    """A time the program under test was built with (VNK_STALL_TIMEOUT_MS, VNK_HOLD_LIMIT_MS), in seconds."""
     with open(os.path.join(build, "generated", "BuildSettings.h"), encoding="utf-8") as header:
         for line in header:
-            if line.startswith("#define VNK_STALL_TIMEOUT_MS"):
+            if line.startswith("#define %s " % setting):
                 return int(line.split()[2]) / 1000.0
-    raise RuntimeError("no VNK_STALL_TIMEOUT_MS in the build settings")
+    raise RuntimeError("no %s in the build settings" % setting)

@@ -21,7 +21,8 @@ def main():
     base.PORT = int(args[2])
     base.TESTS = os.path.abspath(args[3])
     base.ui.TOOL = os.path.join(base.TESTS, "vnk_window.exe")
-    base.STALL_SECONDS = base.stall_seconds(base.BUILD)
+    base.STALL_SECONDS = base.build_seconds(base.BUILD, "VNK_STALL_TIMEOUT_MS")
+    base.HOLD_SECONDS = base.build_seconds(base.BUILD, "VNK_HOLD_LIMIT_MS")
     # Four stalled attempts and the waits of 1, 2 and 4 s between them, with room.
     base.RETRIED_STALL_SECONDS = 4 * base.STALL_SECONDS + 7 + 15
     base.SHOTS = args[4] if len(args) > 4 else None

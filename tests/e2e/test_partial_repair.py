@@ -7,6 +7,7 @@ import random
 import shutil
 import subprocess
 import sys
+import time
 
 import base
 from base import AppTest, CONFIG, serve, ui
@@ -156,6 +157,54 @@ class PartialRepairTest(AppTest):
         self.assertEqual(ui.tree_of(self.game), before)
         self.assert_logged(log, [("worker", r".*/cross.7z: bytes \d+-\d+ failed: the bytes at \d+ have SHA-256 "
                                             r"[0-9a-f]{64}, where the manifest says [0-9a-f]{64} \(attempt 4 of 4\)$")])
+
+    def test_a_scanner_holding_what_the_repair_writes(self):
+        damaged = ["Cross/bin/a.dll", "Cross/bin/c.dll", "Cross/bin/e.dll", "Cross/res/说明.txt"]
+        limit = base.HOLD_SECONDS
+        cases = {  # what -> (ranges served, seconds each new file is held, only files named so, status)
+            "a partial repair, every new file held 1.5 s": (None, 1.5, None, 8),
+            "a whole-package repair, every new file held 1.5 s": (0, 1.5, None, 8),
+            # The commit's rename gives up after the limit; the roll-back's own
+            # delete of the staging file waits out the rest of the hold.
+            "a file held longer than the limit": (None, limit + 3, "c.dll", 7),
+        }
+        for what, (max_ranges, hold, only, status) in cases.items():
+            with self.subTest(what):
+                self.setUp()
+                self.publish(max_ranges)
+                self.install_healthy()
+                for name in damaged:
+                    self.write(name, b"broken")
+                before = ui.tree_of(self.game)
+                scanner = subprocess.Popen([ui.WINE, os.path.join(base.TESTS, "vnk_scanner.exe"),
+                                            ui.windows_path(self.game), str(int(hold * 1000))] + ([only] if only else []),
+                                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                self.helpers.append(scanner)
+                self.assertEqual(scanner.stdout.readline().split(" ")[0], "watching")
+                log = ui.LogReader()
+                started = time.time()
+                self.app.start()
+                self.repair_once(dialog_timeout=60 + 3 * limit)
+                self.app.close()
+                self.assertEqual(self.new_reports(), [status])
+                self.assertEqual(sorted(os.listdir(self.game)), ["Cross"], "no package or journal left")
+                left = [n for n in ui.tree_of(self.game) if n.endswith((".part", ".old"))]
+                self.assertEqual(left, [], "no staging file or backup left")
+                if status == 8:
+                    for name in damaged:
+                        with open(self.in_game(*name.split("/")), "rb") as f:
+                            self.assertEqual(f.read(), TREE[name], name)
+                    self.assert_logged(log, [("worker", r".* is held by another program.*; waiting for it to let go$"),
+                                             ("worker", r".* was let go after \d+ ms$")])
+                else:
+                    self.assertEqual(ui.tree_of(self.game), before, "rolled back byte for byte")
+                    self.assertGreater(time.time() - started, limit, "the hold was waited out first")
+                    self.assert_logged(log, [
+                        ("worker", r".*\\c\.dll\.part was still held after \d+ ms$"),
+                        ("UI", r"the run ended because another program held .*\\c\.dll\.part$")])
+                scanner.kill()
+                scanner.wait()
+                scanner.stdout.close()
 
     def write(self, name, data):
         with open(self.in_game(*name.split("/")), "wb") as f:
