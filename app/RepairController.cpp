@@ -286,6 +286,10 @@ void RepairController::OnFileHeld(bool held)
 void RepairController::EndFailedRun(const wchar_t* text, int32_t outcome)
 {
     // The status code stays the step's; the player is told the cause.
+    if (RepairEngine::Instance().ProxyWantsLogin()) {
+        EndRun(kStatusRed, L"代理服务器需要登录,请检查网络设置", outcome);
+        return;
+    }
     const std::wstring held = RepairEngine::Instance().FileThatStayedHeld();
     if (held.empty()) {
         EndRun(kStatusRed, text, outcome);

@@ -118,28 +118,53 @@ void RepairEngine::RunPackageWorker()
             return;  // its closing event is posted
         }
     }
+    // From the configuration's host, or else from its mirrors in order.
+    bool damaged = false;
+    const std::vector<std::wstring> hosts = PackageAddresses(config);
+    for (size_t host = 0; !package.IsValid() && host < hosts.size() && !CancelRequested(); ++host) {
+        if (host > 0) {
+            Log(hosts[host - 1] + L": given up for this repair; the next host: " + hosts[host]);
+        }
+        package = WholePackageFrom(hosts[host], archivePath, damaged);
+    }
     if (!package.IsValid()) {
-        if (!DownloadWholePackage(archivePath)) {
-            return;
+        if (!CancelRequested()) {
+            // One that came but is not the package announced counts as a damaged package.
+            PostClosingEvent(damaged ? ExtractionFailed : PackageDownloadFailed);
         }
-        // Opened once, and nobody can change it while it is open: what is
-        // checked is what is unpacked. Anyone on the way may have served the
-        // package: unless it is the one the signed configuration announces,
-        // nothing of it is unpacked, as for a damaged package.
-        package = OpenPackage(archivePath);
-        if (!package.IsValid() || (!packageKey.empty() && !IsAnnouncedPackage(package.Get(), archivePath))) {
-            package.Close();
-            DeleteItselfWaiting(archivePath);
-            if (!CancelRequested()) {
-                PostClosingEvent(ExtractionFailed);
-            }
-            return;
-        }
+        return;
     }
     Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
 }
 
-bool RepairEngine::DownloadWholePackage(const std::wstring& archivePath)
+ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::wstring& archivePath, bool& damaged)
+{
+    // Opened once, and nobody can change it while it is open: what is checked
+    // is what is unpacked. Anyone on the way may have served the package:
+    // unless it is the one the signed configuration announces, nothing of it
+    // is unpacked, as for a damaged package. A cache may hold an earlier
+    // publication under the same address: it is asked for once more, past it.
+    damaged = false;
+    for (int pass = 0; pass < 2 && !CancelRequested(); ++pass) {
+        if (pass > 0) {
+            Log(url + L": asked for once more, past any cache");
+        }
+        if (!DownloadWholePackage(url, archivePath, pass > 0)) {
+            return ScopedHandle();
+        }
+        ScopedHandle package = OpenPackage(archivePath);
+        if (package.IsValid() && (packageKey.empty() || IsAnnouncedPackage(package.Get(), archivePath))) {
+            PostClosingEvent(PackageDownloaded);
+            return package;
+        }
+        package.Close();
+        DeleteItselfWaiting(archivePath);
+        damaged = true;
+    }
+    return ScopedHandle();
+}
+
+bool RepairEngine::DownloadWholePackage(const std::wstring& url, const std::wstring& archivePath, bool revalidate)
 {
     // A body without an announced length never grows past the size the
     // configuration gives (read as the percentage reads it); a failed download
@@ -151,25 +176,20 @@ bool RepairEngine::DownloadWholePackage(const std::wstring& archivePath)
         options.limit = static_cast<uint32_t>(config.fileSize);
     }
     options.partial = &partialPackage;
+    options.revalidate = revalidate;
+    options.againPastCaches = true;
     options.cancelled = [this] { return CancelRequested(); };
     progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
     ProgressThrottle reports(*this, DownloadProgress);
-    const bool downloaded = DownloadFile(config.url, archivePath, [&](uint32_t received) {
+    const bool downloaded = DownloadFile(url, archivePath, [&](uint32_t received) {
         if (CancelRequested()) {
             return false;
         }
         reports.Report(PackDownloadProgress(received));
         return true;
     }, options);
-    if (!downloaded) {
-        if (!CancelRequested()) {
-            PostClosingEvent(PackageDownloadFailed);
-        }
-        return false;
-    }
     reports.Flush();
-    PostClosingEvent(PackageDownloaded);
-    return true;
+    return downloaded;
 }
 
 ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std::wstring& archivePath,
@@ -196,13 +216,17 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle reports(*this, DownloadProgress);
-    const FetchResult result = FetchRanges(config.url, package.Get(), plan.packageSize, plan.requests,
-                                           [&](uint64_t fetched) {
+    const FetchResult result = FetchRanges(PackageAddresses(config), package.Get(), plan.packageSize, plan.requests,
+                                           [&](uint64_t fetched, uint64_t total) {
+                                               progressTotal.store(total, std::memory_order_relaxed);
                                                reports.Report(PackDownloadProgress(static_cast<uint32_t>(fetched)));
                                                return !CancelRequested();
                                            },
                                            options);
-    if (result == FetchResult::Complete) {
+    // The whole package, where a server answered with it: checked as a whole download is.
+    const bool whole = result == FetchResult::Whole;
+    if (result == FetchResult::Complete ||
+        (whole && (packageKey.empty() || IsAnnouncedPackage(package.Get(), archivePath)))) {
         reports.Flush();
         PostClosingEvent(PackageDownloaded);
         return package;
@@ -211,9 +235,10 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     DeleteItselfWaiting(archivePath);
     switch (result) {
     case FetchResult::RangesRefused:
-        Log(config.url + L": the server sends whole files only: the whole package is fetched");
+        Log(config.url + L": the server's answers to ranges can't be used: the whole package is fetched");
         wholeInstead = true;
         break;
+    case FetchResult::Whole:  // not the package announced
     case FetchResult::DamagedData:
         PostClosingEvent(ExtractionFailed);  // as for a damaged package: nothing is written
         break;

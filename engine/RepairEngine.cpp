@@ -121,6 +121,7 @@ void RepairEngine::RunConfigWorker()
     // closing window ends a wait between tries.
     DownloadOptions options;
     options.limit = kMaxConfigBytes;
+    options.revalidate = true;  // it changes under its address: never a cache's old copy
     options.cancelled = [this] { return CancelRequested(); };
     const bool downloaded = DownloadFile(VNK_CONFIG_URL, iniPath, [](uint32_t) { return true; }, options);
     if (!downloaded) {
@@ -208,6 +209,7 @@ bool RepairEngine::StartConfigWorker(HWND window)
     // A run's waits for held files are the window's to show, and its cause of failure.
     SetHoldObserver(&holdReporter);
     ForgetHeldFile();
+    ForgetProxyLogin();
     return StartWorker(ConfigThreadProc);
 }
 

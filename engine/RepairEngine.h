@@ -4,6 +4,7 @@
 
 #include "CriticalSection.h"
 #include "DownloadFile.h"
+#include "HttpGet.h"
 #include "PassingHold.h"
 #include "RepairConfig.h"
 #include "RepairEvents.h"
@@ -92,6 +93,8 @@ public:
     // the one whose hold outlasted the wait and ended the last run; empty: none.
     std::wstring FileHeldNow() const { return HeldNow(); }
     std::wstring FileThatStayedHeld() const { return HeldFile(); }
+    // Whether a proxy on the way asked for a login during the last run.
+    bool ProxyWantsLogin() const { return ProxyAskedForLogin(); }
 
     // Whether a worker thread is there: running, or ended and not yet freed.
     bool HasWorker() const { return workerThread.IsValid(); }
@@ -146,11 +149,16 @@ private:
     bool IsAnnouncedPackage(HANDLE package, const std::wstring& path) const;
     // The downloaded package, opened once for both its check and its unpacking.
     ScopedHandle OpenPackage(const std::wstring& path) const;
-    // The package worker's steps: the whole package downloaded (false: failed
-    // or stopped, its closing event posted); the ranges of a partial repair
+    // The package worker's steps: the whole package downloaded from `url`,
+    // asking caches to revalidate when `revalidate` (false: failed or stopped); the ranges of a partial repair
     // fetched into the package file, returned open (invalid: failed, stopped,
     // or `wholeInstead`, for a server without ranges); the package unpacked.
-    bool DownloadWholePackage(const std::wstring& archivePath);
+    bool DownloadWholePackage(const std::wstring& url, const std::wstring& archivePath, bool revalidate);
+    // The whole package from `url`, opened and checked (PackageDownloaded
+    // posted); a copy that isn't the one announced is asked for once more,
+    // past any cache. Invalid when it can't be had there; `damaged` then says
+    // whether what came was not the package announced.
+    ScopedHandle WholePackageFrom(const std::wstring& url, const std::wstring& archivePath, bool& damaged);
     ScopedHandle FetchPackageRanges(const struct RepairPlan& plan, const std::wstring& archivePath,
                                     bool& wholeInstead);
     void Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only);

@@ -54,6 +54,7 @@ bool RepairEngine::VerifyConfigSignature(const std::string& iniBytes, const std:
     const std::wstring signaturePath = iniPath + L".sig";
     DownloadOptions options;
     options.limit = kMaxSignatureBytes;
+    options.revalidate = true;  // it changes with the configuration
     options.cancelled = [this] { return CancelRequested(); };
     if (!DownloadFile(std::wstring(VNK_CONFIG_URL) + L".sig", signaturePath, [](uint32_t) { return true; },
                       options)) {

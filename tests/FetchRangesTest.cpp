@@ -38,7 +38,10 @@ std::string ReadSpan(HANDLE file, uint64_t offset, DWORD size)
     return bytes;
 }
 
-TEST(FetchRangesTest, ADigestThatFailsFetchesAgainAllThatItCovers)
+// What each kind of answer gives: a digest that fails fetches again all it
+// covers, revalidating; an answer that holds more than was asked is used for
+// what was asked; one that doesn't hold it ends in the whole package.
+TEST(FetchRangesTest, EachAnswerIsUsedForWhatItTrulyHolds)
 {
     const std::string good = Pattern(kPackageSize, 3);
     std::string damaged = good;
@@ -49,12 +52,20 @@ TEST(FetchRangesTest, ADigestThatFailsFetchesAgainAllThatItCovers)
         const char* what;
         std::wstring path;
         FetchResult expected;
+        bool revalidated;  // a later request asked caches to revalidate
+        const wchar_t* deadHost = L"";  // a host asked first, which never answers
     } cases[] = {
         // (No validators: the two files' would differ, and an If-Range would get the whole file.)
         {"the first answer damaged, the next ones whole", L"/ranges/damaged.bin?then=ranges/good.bin&novalidator=1",
-         FetchResult::Complete},
-        {"every answer damaged", L"/ranges/damaged.bin?every=1", FetchResult::DamagedData},
-        {"every answer whole", L"/ranges/good.bin?whole=1", FetchResult::Complete},
+         FetchResult::Complete, true},
+        {"every answer damaged", L"/ranges/damaged.bin?every=1", FetchResult::DamagedData, true},
+        {"every answer whole", L"/ranges/good.bin?whole=1", FetchResult::Complete, false},
+        {"a cache's answers from block-aligned earlier offsets", L"/ranges/good.bin?align=65536", FetchResult::Complete,
+         false},
+        {"answers for a file of another length", L"/ranges/good.bin?othertotal=10", FetchResult::RangesRefused, false},
+        {"the whole package for a range", L"/ranges/good.bin?norange=1", FetchResult::Whole, false},
+        {"the first host down, a mirror up", L"/ranges/good.bin?mirror=1", FetchResult::Complete, false,
+         L"http://127.0.0.1:9/ranges/good.bin"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -66,13 +77,31 @@ TEST(FetchRangesTest, ADigestThatFailsFetchesAgainAllThatItCovers)
         options.firstRetryWaitMs = 10;
         // Unique per run: the server counts its answers per address.
         const std::wstring url = TestUrl(c.path) + L"&run=" + std::to_wstring(GetTickCount());
-        const FetchResult result = FetchRanges(url, file.Get(), kPackageSize, StartAndHeader(good),
-                                               [](uint64_t) { return true; }, options);
+        uint64_t lastTotal = 0;
+        std::vector<std::wstring> hosts{url};
+        if (*c.deadHost != 0) {
+            hosts.insert(hosts.begin(), c.deadHost);
+        }
+        const FetchResult result = FetchRanges(hosts, file.Get(), kPackageSize, StartAndHeader(good),
+                                               [&lastTotal](uint64_t, uint64_t total) {
+                                                   lastTotal = total;
+                                                   return true;
+                                               },
+                                               options);
         EXPECT_EQ(result, c.expected);
         if (c.expected == FetchResult::Complete) {
             EXPECT_EQ(ReadSpan(file.Get(), 0, 32), good.substr(0, 32));
             EXPECT_EQ(ReadSpan(file.Get(), kHeaderOffset, kHeaderSize), good.substr(kHeaderOffset, kHeaderSize));
+            EXPECT_EQ(ReadSpan(file.Get(), 40000, 1000), std::string(1000, '\0')) << "nothing but the ranges written";
+            EXPECT_EQ(lastTotal, 32 + kHeaderSize);
         }
+        if (c.expected == FetchResult::Whole) {
+            EXPECT_EQ(ReadSpan(file.Get(), 0, kPackageSize), good);
+            EXPECT_EQ(lastTotal, kPackageSize) << "the progress counts the whole package";
+        }
+        const std::string log = ServerLog();
+        EXPECT_EQ(log.find("revalidate " + Narrow(url.substr(url.find(L"/ranges/")))) != std::string::npos,
+                  c.revalidated);
     }
 }
 

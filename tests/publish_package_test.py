@@ -126,6 +126,28 @@ class PublishPackageTest(unittest.TestCase):
         self.assertEqual(paths, ["Cross", "Cross/CrossApp.dll", "Cross/logs", "Cross/res", "Cross/res/说明.txt"])
         self.assertIn("LZMA2", listing)
 
+    def test_names_the_package_after_its_content_under_a_folder_and_its_mirrors(self):
+        result = subprocess.run([sys.executable, TOOL, self.source, self.output, "--url", "http://a.example/p/",
+                                 "--mirror", "http://b.example/q", "--mirror", "https://c.example/r/"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        values = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))
+        stem = "cross-" + values["sha256"][:16]
+        self.assertEqual(sorted(os.listdir(self.output)), sorted([stem + ".7z", stem + ".manifest",
+                                                                  "vnk_cross_repair.ini"]))
+        with open(os.path.join(self.output, stem + ".7z"), "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).hexdigest(), values["sha256"])
+        self.assertEqual(values["url"], "http://a.example/p/%s.7z" % stem)
+        self.assertEqual(values["manifest"], "http://a.example/p/%s.manifest" % stem)
+        self.assertEqual((values["mirrorcount"], values["mirror_0"], values["mirror_1"]),
+                         ("2", "http://b.example/q/%s.7z" % stem, "https://c.example/r/%s.7z" % stem))
+        # Another content, another name: no address is ever reused.
+        self.write("Cross/new.txt", b"more")
+        self.assertEqual(subprocess.run([sys.executable, TOOL, self.source, self.output, "--url", "http://a.example/p"],
+                                        capture_output=True).returncode, 0)
+        self.assertNotEqual(ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))["url"], values["url"])
+        self.assertNotIn("mirrorcount", ini_values(os.path.join(self.output, "vnk_cross_repair.ini")))
+
     def test_a_private_key_signs_the_configuration_and_the_package_as_openssl_checks_them(self):
         key = os.path.join(self.keys, "key.pem")
         self.assertEqual(self.publish("--private-key", key).returncode, 0)

@@ -21,6 +21,9 @@ int32_t ToInt32(const std::wstring& text)
     return static_cast<int32_t>(wcstol(text.c_str(), nullptr, 10));
 }
 
+// More hosts than this is no list a publisher means.
+constexpr int32_t kMostMirrors = 16;
+
 }  // namespace
 
 uint64_t ParseDecimal(const std::wstring& text)
@@ -66,7 +69,36 @@ bool ParseConfig(const std::string& bytes, RepairConfig& config)
         }
         config.processNames.push_back(std::move(name));
     }
+    // Mirrors are extra ways to the same package: one that is missing or not
+    // an HTTP address is left out, never a reason to refuse the configuration.
+    const int32_t mirrors = ToInt32(value(L"mirrorcount", L"0"));
+    for (int32_t i = 0; i < mirrors && i < kMostMirrors; ++i) {
+        wchar_t key[16];
+        swprintf(key, 16, L"mirror_%d", static_cast<int>(i));
+        std::wstring mirror = value(key, L"");
+        if (mirror.compare(0, 7, L"http://") == 0 || mirror.compare(0, 8, L"https://") == 0) {
+            config.mirrors.push_back(std::move(mirror));
+        }
+    }
     return (!config.url.empty() && config.fileSize != 0) || !config.tips.empty();
+}
+
+std::vector<std::wstring> PackageAddresses(const RepairConfig& config)
+{
+    std::vector<std::wstring> addresses{config.url};
+    addresses.insert(addresses.end(), config.mirrors.begin(), config.mirrors.end());
+    return addresses;
+}
+
+std::wstring ManifestAddress(const RepairConfig& config, size_t host)
+{
+    if (host == 0 || config.manifestUrl.empty() || host > config.mirrors.size()) {
+        return config.manifestUrl;
+    }
+    // Beside the mirror's package, under the manifest's own file name.
+    const std::wstring& package = config.mirrors[host - 1];
+    const std::wstring name = config.manifestUrl.substr(config.manifestUrl.find_last_of(L'/') + 1);
+    return package.substr(0, package.find_last_of(L'/') + 1) + name;
 }
 
 bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes)

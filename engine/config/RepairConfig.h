@@ -18,7 +18,15 @@ struct RepairConfig {
     std::wstring manifestUrl;               // "manifest"
     uint64_t manifestSize = 0;              // "manifestsize"
     std::wstring manifestSha256;            // "manifestsha256"
+    // The package's address on other hosts, tried in order after "url"; each
+    // serves the manifest under the manifest's file name beside its package.
+    std::vector<std::wstring> mirrors;      // "mirror_0".."mirror_N-1" ("mirrorcount")
 };
+
+// "url" and then the mirrors: where the package can be had, in the order tried.
+std::vector<std::wstring> PackageAddresses(const RepairConfig& config);
+// The manifest's address on the host of PackageAddresses(config)[host].
+std::wstring ManifestAddress(const RepairConfig& config, size_t host);
 
 // A number such as "version": decimal digits only, up to 18 of them; 0 otherwise.
 uint64_t ParseDecimal(const std::wstring& text);

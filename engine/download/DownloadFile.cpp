@@ -84,7 +84,8 @@ enum class Outcome { Complete, Retry, GaveUp, Fail, Stopped };
 
 struct AttemptResult {
     Outcome outcome;
-    std::wstring reason;  // why it did not complete, for the log
+    std::wstring reason;   // why it did not complete, for the log
+    bool tooLong = false;  // longer than it may be
 };
 
 // The attempts of one download into one file.
@@ -115,6 +116,18 @@ public:
     {
         for (unsigned attempt = 1;; ++attempt) {
             const AttemptResult result = Attempt();
+            if (result.outcome == Outcome::Fail && result.tooLong && options_.againPastCaches && !revalidate_) {
+                // A cache on the way may hold another file under this address: once more, past it.
+                Log(url_ + L": asked for once more, past any cache");
+                revalidate_ = true;
+                validator_.clear();
+                total_ = 0;
+                if (!file_.StartOver()) {
+                    return Outcome::Fail;
+                }
+                --attempt;
+                continue;
+            }
             if (result.outcome != Outcome::Retry) {
                 return result.outcome;
             }
@@ -144,7 +157,8 @@ private:
         }
         // If-Range: the rest only of the same file; a changed file comes whole.
         const std::wstring headers =
-            resume ? L"Range: bytes=" + Num(from) + L"-\r\nIf-Range: " + validator_ + L"\r\n" : std::wstring();
+            (resume ? L"Range: bytes=" + Num(from) + L"-\r\nIf-Range: " + validator_ + L"\r\n" : std::wstring()) +
+            (revalidate_ ? kRevalidateHeaders : L"");
         const DWORD start = GetTickCount();
         // Never from a cache: a byte range must count the server's file.
         HttpGet get;
@@ -214,7 +228,7 @@ private:
         }
         if (end != 0 && end > bound) {
             Log(url_ + L": failed: announces " + Num(end) + L" bytes, more than the " + Num(bound) + L" allowed");
-            return {Outcome::Fail, L"too long"};
+            return {Outcome::Fail, L"too long", true};
         }
         const uint64_t from = file_.Size();
         char buffer[kHttpReadChunk];
@@ -230,7 +244,7 @@ private:
             }
             if (bound != 0 && file_.Size() + count > bound) {
                 Log(url_ + L": failed: the body goes on past " + Num(bound) + L" bytes");
-                return {Outcome::Fail, L"too long"};
+                return {Outcome::Fail, L"too long", true};
             }
             if (!file_.Append(buffer, count)) {
                 // Disk full or similar: never report a cut file as complete.
@@ -265,6 +279,7 @@ private:
     const DownloadOptions& options_;
     std::wstring validator_;
     uint64_t total_ = 0;
+    bool revalidate_ = options_.revalidate;
 };
 
 }  // namespace

@@ -36,6 +36,13 @@ struct DownloadOptions {
     PartialDownload* partial = nullptr;
     // Ends a wait between attempts (and so the download) when it returns true.
     std::function<bool()> cancelled;
+    // Ask caches on the way to revalidate (Cache-Control: no-cache): for what
+    // may change under its address, or came wrong from a cache before.
+    bool revalidate = false;
+    // A body longer than it may be is asked for once more, revalidating: a
+    // cache may hold another publication under the address. Otherwise it
+    // fails at once.
+    bool againPastCaches = false;
     // Tries of a download whose failure may pass (no connection, a broken or
     // stalled one, a body cut short, HTTP 408, 429, 500, 502, 503, 504), with
     // a wait before each further try that starts here and doubles.

@@ -12,6 +12,10 @@ inline bool IsPassingStatus(DWORD status)
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
+// Asks every cache on the way to check with the server first: for what may
+// change under a fixed address, and for what came wrong from a cache once.
+constexpr wchar_t kRevalidateHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+
 // Waits `ms`; false (at once) when `cancelled` says so.
 inline bool WaitUnlessCancelled(DWORD ms, const std::function<bool()>& cancelled)
 {

@@ -6,6 +6,9 @@
 #include "HttpGet.h"
 #include "Sha256.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -34,33 +37,88 @@ bool ChecksOut(HANDLE file, const DigestCheck& check, std::wstring& found)
     return sha.FinishHex(found) && found == check.sha256;
 }
 
-enum class Attempt { Complete, Retry, RangesRefused, Failed, DamagedData, Stopped };
+enum class Attempt { Complete, Whole, Retry, Unusable, Failed, DamagedData, Stopped };
+
+// "bytes FIRST-LAST/TOTAL"; false for anything else (a multi-part answer has none).
+bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total)
+{
+    wchar_t tail = 0;
+    unsigned long long a = 0, b = 0, c = 0;
+    if (swscanf(text.c_str(), L"bytes %llu-%llu/%llu%lc", &a, &b, &c, &tail) != 3 || a > b || b >= c) {
+        return false;
+    }
+    first = a;
+    last = b;
+    total = c;
+    return true;
+}
 
 class RangeFetcher {
 public:
-    RangeFetcher(const std::wstring& url, HANDLE file, uint64_t packageSize, const std::function<bool(uint64_t)>& progress,
+    RangeFetcher(const std::vector<std::wstring>& urls, HANDLE file, uint64_t packageSize,
+                 const std::vector<RangeRequest>& requests, const FetchProgressFn& progress,
                  const DownloadOptions& options)
-        : url_(url), file_(file), packageSize_(packageSize), progress_(progress), options_(options)
+        : urls_(urls), file_(file), packageSize_(packageSize), requests_(requests), progress_(progress),
+          options_(options)
     {
+        for (const RangeRequest& request : requests) {
+            total_ += request.size;
+        }
     }
 
-    FetchResult Run(const std::vector<RangeRequest>& requests)
+    // Each request from the first host that serves it; a host that fails is
+    // not asked again.
+    FetchResult Run()
     {
-        if (!connection_.Open(url_.c_str())) {
-            Log(url_ + L": can't connect: " + ErrorText(connection_.Error()));
-            return FetchResult::Failed;
-        }
-        for (const RangeRequest& request : requests) {
-            const FetchResult result = Fetch(request);
+        for (const RangeRequest& request : requests_) {
+            FetchResult result = FetchResult::Failed;
+            for (;;) {
+                result = Connect() ? Fetch(request) : FetchResult::Failed;
+                const bool hostFailed = result == FetchResult::Failed || result == FetchResult::DamagedData ||
+                                        result == FetchResult::RangesRefused;
+                if (!hostFailed || !NextHost()) {
+                    break;
+                }
+            }
             if (result != FetchResult::Complete) {
                 return result;
             }
+            Log(Url() + L": bytes " + Describe(request) + L" are in");
             done_ += request.size;
         }
         return FetchResult::Complete;
     }
 
 private:
+    const std::wstring& Url() const { return urls_[host_]; }
+
+    bool Connect()
+    {
+        if (connection_) {
+            return true;
+        }
+        connection_ = std::make_unique<HttpConnection>();
+        if (!connection_->Open(Url().c_str())) {
+            Log(Url() + L": can't connect: " + ErrorText(connection_->Error()));
+            return false;
+        }
+        return true;
+    }
+
+    // Leaves the host for the next one; false when none is left.
+    bool NextHost()
+    {
+        if (host_ + 1 >= urls_.size() || (options_.cancelled && options_.cancelled())) {
+            return false;
+        }
+        ++host_;
+        Log(urls_[host_ - 1] + L": given up for this repair; the next host: " + Url());
+        connection_.reset();
+        validator_.clear();
+        revalidate_ = false;
+        return true;
+    }
+
     // One range, tried again after failures that may pass. A digest that
     // fails may cover bytes of earlier requests (the header's covers the
     // package's first bytes): they are fetched again with it, or no try could
@@ -81,7 +139,13 @@ private:
             if (outcome == Attempt::Complete) {
                 outcome = Try(request, got, reason, true);
             }
-            if (outcome == Attempt::Complete) {
+            if (outcome == Attempt::Whole) {
+                outcome = CheckAll(reason);
+                if (outcome == Attempt::Complete) {
+                    return FetchResult::Whole;
+                }
+                revalidate_ = true;  // a cache may hold a stale or damaged copy
+            } else if (outcome == Attempt::Complete) {
                 const DigestCheck* failed = nullptr;
                 outcome = Check(request, reason, failed);
                 if (outcome == Attempt::Complete) {
@@ -89,10 +153,9 @@ private:
                 }
                 got = 0;  // what came is wrong: the whole range again
                 again = OutsideOf(request, *failed);
+                revalidate_ = true;
             }
             switch (outcome) {
-            case Attempt::RangesRefused:
-                return FetchResult::RangesRefused;
             case Attempt::Failed:
                 return FetchResult::Failed;
             case Attempt::Stopped:
@@ -106,12 +169,19 @@ private:
                 break;
             }
             if (attempt >= options_.attempts) {
-                Log(url_ + L": bytes " + Describe(request) + L" failed: " + reason + L" (attempt " + Num(attempt) +
+                Log(Url() + L": bytes " + Describe(request) + L" failed: " + reason + L" (attempt " + Num(attempt) +
                     L" of " + Num(options_.attempts) + L")");
-                return outcome == Attempt::DamagedData ? FetchResult::DamagedData : FetchResult::Failed;
+                switch (outcome) {
+                case Attempt::DamagedData:
+                    return FetchResult::DamagedData;
+                case Attempt::Unusable:
+                    return FetchResult::RangesRefused;
+                default:
+                    return FetchResult::Failed;
+                }
             }
             const DWORD wait = options_.firstRetryWaitMs << (attempt - 1);
-            Log(url_ + L": bytes " + Describe(request) + L", attempt " + Num(attempt) + L" failed: " + reason +
+            Log(Url() + L": bytes " + Describe(request) + L", attempt " + Num(attempt) + L" failed: " + reason +
                 L"; attempt " + Num(attempt + 1) + L" in " + Num(wait) + L" ms");
             if (!WaitUnlessCancelled(wait, options_.cancelled)) {
                 return FetchResult::Stopped;
@@ -144,74 +214,114 @@ private:
         const uint64_t last = request.offset + request.size - 1;
         const std::wstring range = Num(first) + L"-" + Num(last);
         // If-Range: a package that changed since the first answer comes whole, and is taken whole.
-        const std::wstring headers =
-            L"Range: bytes=" + range + L"\r\n" + (validator_.empty() ? L"" : L"If-Range: " + validator_ + L"\r\n");
+        const std::wstring headers = L"Range: bytes=" + range + L"\r\n" +
+                                     (validator_.empty() ? L"" : L"If-Range: " + validator_ + L"\r\n") +
+                                     (revalidate_ ? kRevalidateHeaders : L"");
         HttpGet get;
-        if (!get.Send(connection_, options_.stallTimeoutMs, headers,
+        if (!get.Send(*connection_, options_.stallTimeoutMs, headers,
                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION)) {
             reason = L"no answer: " + ErrorText(get.Error());
             return Attempt::Retry;
         }
         const DWORD status = get.Status();
         const std::wstring contentRange = get.Header(HTTP_QUERY_CONTENT_RANGE);
-        Log(url_ + L": bytes=" + range + L": HTTP " + Num(status) +
+        Log(Url() + L": bytes=" + range + L": HTTP " + Num(status) +
             (contentRange.empty() ? std::wstring() : L", Content-Range " + contentRange));
-        if (status == 200) {
-            return Attempt::RangesRefused;
-        }
         if (IsPassingStatus(status)) {
             reason = L"HTTP " + Num(status);
             return Attempt::Retry;
+        }
+        if (status == 200) {
+            // The whole package (no ranges here, or If-Range found it changed): it is the download.
+            uint64_t length = 0;
+            if (!get.ContentLength(length) || length != packageSize_) {
+                reason = L"the whole file in answer, of another length than the package's " + Num(packageSize_);
+                return Attempt::Unusable;
+            }
+            Log(Url() + L": the whole package came in answer to a range: it is taken as the download");
+            uint64_t whole = 0;
+            const Attempt copied = Copy(get, 0, 0, packageSize_, whole, reason, [this](uint64_t in) {
+                return progress_(in, packageSize_);
+            });
+            return copied == Attempt::Complete ? Attempt::Whole : copied;
         }
         if (status != 206) {
             reason = L"HTTP " + Num(status);
             return Attempt::Failed;
         }
-        if (contentRange != L"bytes " + range + L"/" + Num(packageSize_)) {
-            Log(url_ + L": not the range asked for of a package of " + Num(packageSize_) + L" bytes");
-            return Attempt::DamagedData;
+        uint64_t answerFirst = 0, answerLast = 0, answerTotal = 0;
+        if (!ParseContentRange(contentRange, answerFirst, answerLast, answerTotal) || answerTotal != packageSize_ ||
+            answerFirst > first || answerLast < last) {
+            reason = L"an answer that doesn't hold the range asked for of a package of " + Num(packageSize_) + L" bytes";
+            return Attempt::Unusable;
         }
         if (validator_.empty()) {
             // Only a strong validator can stand for the bytes of a range.
             const std::wstring etag = get.Header(HTTP_QUERY_ETAG);
             validator_ = !etag.empty() && etag[0] == L'"' ? etag : get.Header(HTTP_QUERY_LAST_MODIFIED);
         }
-        return CopyBody(get, request, got, reason, report);
+        // A truthful answer from an earlier offset: what comes before the range is skipped, never written.
+        return Copy(get, first - answerFirst, first, last + 1 - first, got, reason, [&](uint64_t) {
+            return !report || progress_(done_ + got, total_);
+        });
     }
 
-    Attempt CopyBody(const HttpGet& get, const RangeRequest& request, uint64_t& got, std::wstring& reason, bool report)
+    // Copies `size` bytes of the body, after skipping `skip`, into the file
+    // at `offset`; what follows them is not read. `got` counts the bytes
+    // copied; `progress` is called after each piece and stops the copy.
+    template <typename Progress>
+    Attempt Copy(const HttpGet& get, uint64_t skip, uint64_t offset, uint64_t size, uint64_t& got,
+                 std::wstring& reason, const Progress& progress)
     {
-        if (!SeekFile(file_, request.offset + got)) {
+        if (!SeekFile(file_, offset)) {
             reason = L"can't seek in the package: " + ErrorText(GetLastError());
             return Attempt::Failed;
         }
-        char buffer[kHttpReadChunk];
-        for (;;) {
+        const uint64_t start = got;
+        uint64_t copied = 0;
+        while (copied < size) {
             DWORD count = 0;
-            if (!get.Read(buffer, sizeof(buffer), count)) {
+            if (!get.Read(buffer_.data(), static_cast<DWORD>(buffer_.size()), count)) {
                 reason = L"the connection broke: " + ErrorText(GetLastError());
                 return Attempt::Retry;
             }
             if (count == 0) {
                 break;
             }
-            if (got + count > request.size) {
-                Log(url_ + L": the body goes on past its range");
-                return Attempt::DamagedData;
+            const char* data = buffer_.data();
+            if (skip > 0) {
+                const DWORD skipped = static_cast<DWORD>(std::min<uint64_t>(skip, count));
+                skip -= skipped;
+                data += skipped;
+                count -= skipped;
             }
+            count = static_cast<DWORD>(std::min<uint64_t>(count, size - copied));
             DWORD written = 0;
-            if (!WriteFile(file_, buffer, count, &written, nullptr) || written != count) {
+            if (count > 0 && (!WriteFile(file_, data, count, &written, nullptr) || written != count)) {
                 reason = L"writing failed: " + ErrorText(GetLastError());
                 return Attempt::Failed;
             }
-            got += count;
-            if ((report && !progress_(done_ + got)) || (options_.cancelled && options_.cancelled())) {
+            copied += count;
+            got = start + copied;
+            if (!progress(got) || (options_.cancelled && options_.cancelled())) {
                 return Attempt::Stopped;
             }
         }
-        if (got != request.size) {
-            reason = L"the connection ended after " + Num(got) + L" of " + Num(request.size) + L" bytes";
+        if (copied != size) {
+            reason = L"the connection ended after " + Num(copied) + L" of " + Num(size) + L" bytes";
             return Attempt::Retry;
+        }
+        return Attempt::Complete;
+    }
+
+    // Every request's digests, over a file that holds the whole package.
+    Attempt CheckAll(std::wstring& reason)
+    {
+        for (const RangeRequest& request : requests_) {
+            const DigestCheck* failed = nullptr;
+            if (Check(request, reason, failed) != Attempt::Complete) {
+                return Attempt::DamagedData;
+            }
         }
         return Attempt::Complete;
     }
@@ -230,21 +340,27 @@ private:
         return Attempt::Complete;
     }
 
-    const std::wstring& url_;
+    const std::vector<std::wstring>& urls_;
+    size_t host_ = 0;  // the host asked now
     HANDLE file_;
     uint64_t packageSize_;
-    const std::function<bool(uint64_t)>& progress_;
+    const std::vector<RangeRequest>& requests_;
+    const FetchProgressFn& progress_;
     const DownloadOptions& options_;
-    HttpConnection connection_;
+    std::unique_ptr<HttpConnection> connection_;  // to the host asked now
     std::wstring validator_;
-    uint64_t done_ = 0;  // bytes of the requests complete
+    bool revalidate_ = false;  // a digest failed: caches on the way are asked to revalidate
+    uint64_t total_ = 0;       // bytes of all the requests
+    uint64_t done_ = 0;        // bytes of the requests complete
+    // Large reads: each costs a call into WinINet and one into the file system.
+    std::vector<char> buffer_ = std::vector<char>(kHttpReadChunk);
 };
 
 }  // namespace
 
-FetchResult FetchRanges(const std::wstring& url, HANDLE file, uint64_t packageSize,
-                        const std::vector<RangeRequest>& requests, const std::function<bool(uint64_t)>& progress,
+FetchResult FetchRanges(const std::vector<std::wstring>& urls, HANDLE file, uint64_t packageSize,
+                        const std::vector<RangeRequest>& requests, const FetchProgressFn& progress,
                         const DownloadOptions& options)
 {
-    return RangeFetcher(url, file, packageSize, progress, options).Run(requests);
+    return RangeFetcher(urls, file, packageSize, requests, progress, options).Run();
 }

@@ -30,14 +30,27 @@ struct RangeRequest {
 
 enum class FetchResult {
     Complete,       // every range is in and checked
-    RangesRefused,  // the server sends whole files only: take the whole package instead
+    Whole,          // the server answered a range with the whole package, which the file now holds,
+                    // every range's digests checked
+    RangesRefused,  // the server's answers to ranges can't be used: take the whole package instead
     Failed,         // the server or the connection failed, after every try
     DamagedData,    // what came doesn't check out, after every try, or is of another file
     Stopped,        // progress or options.cancelled said so
 };
 
-// Fetches `requests` of the package at `url` (of `packageSize` bytes) into
-// `file`; `progress` gets the bytes fetched so far.
-FetchResult FetchRanges(const std::wstring& url, HANDLE file, uint64_t packageSize,
-                        const std::vector<RangeRequest>& requests, const std::function<bool(uint64_t)>& progress,
+// Bytes fetched so far, of how many (the ranges' sum, or the package's size
+// once a server answers with the whole package); false stops the fetch.
+using FetchProgressFn = std::function<bool(uint64_t fetched, uint64_t total)>;
+
+// Fetches `requests` of the package (of `packageSize` bytes) into `file`,
+// each from the first of `urls` (its addresses on several hosts) that serves
+// it: a host that fails a request after its tries is left for the next, and
+// not asked again. An answer that holds more than was asked (a cache's range from an
+// earlier, block-aligned offset, the whole package from a server without
+// ranges) is used for what was asked; one that doesn't hold it all (another
+// file's length, a gap, several parts) is tried again, and in the end the
+// whole package is taken instead. After a digest fails, the requests ask
+// caches on the way to revalidate (Cache-Control: no-cache).
+FetchResult FetchRanges(const std::vector<std::wstring>& urls, HANDLE file, uint64_t packageSize,
+                        const std::vector<RangeRequest>& requests, const FetchProgressFn& progress,
                         const DownloadOptions& options);

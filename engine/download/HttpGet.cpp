@@ -1,5 +1,8 @@
 #include "HttpGet.h"
 
+#include "DiagnosticsLog.h"
+
+#include <atomic>
 #include <cwchar>
 #include <initializer_list>
 #include <string>
@@ -124,6 +127,14 @@ bool HttpGet::Read(char* buffer, DWORD size, DWORD& count) const
     return request_ && WinInet()->InternetReadFile(request_.Get(), buffer, size, &count) != FALSE;
 }
 
+namespace {
+std::atomic<bool> proxyAskedForLogin{false};
+}
+
+bool ProxyAskedForLogin() { return proxyAskedForLogin.load(); }
+
+void ForgetProxyLogin() { proxyAskedForLogin.store(false); }
+
 DWORD HttpGet::Status() const
 {
     DWORD status = 0;
@@ -131,6 +142,9 @@ DWORD HttpGet::Status() const
     if (!request_ || !WinInet()->HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                         nullptr)) {
         return 0;
+    }
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ && !proxyAskedForLogin.exchange(true)) {
+        Log(L"the proxy server asks for a login (HTTP 407): this program can't give one");
     }
     return status;
 }

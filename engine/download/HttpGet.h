@@ -6,6 +6,11 @@
 #include <cstdint>
 #include <string>
 
+// Whether a proxy on the way answered 407 (it wants a login, which the
+// program has none of) since ForgetProxyLogin; logged once when it does.
+bool ProxyAskedForLogin();
+void ForgetProxyLogin();
+
 // Size of one read from a response body, and of the buffer it goes to.
 constexpr DWORD kHttpReadChunk = 8192;
 

@@ -3,6 +3,7 @@
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
 #include "FileLinks.h"
+#include "PassingHold.h"
 #include "Sha256.h"
 
 #include <algorithm>
@@ -17,6 +18,38 @@ constexpr size_t kNamesLogged = 5;
 
 // The manifest the configuration names, to the byte; false (logged) when it
 // can't be had or isn't that one.
+// The manifest's bytes from `url`, exactly those the configuration names; a
+// cache on the way may hold an earlier publication's under the same address,
+// so what isn't the one named is asked for once more, past it. False (logged)
+// otherwise.
+bool FetchManifestFrom(const RepairConfig& config, const std::wstring& url, const std::wstring& path,
+                       DownloadOptions options, std::string& bytes)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        options.revalidate = pass > 0;
+        const bool fetched = DownloadFile(url, path, [](uint32_t) { return true; }, options) &&
+                             ReadSmallFile(path, config.manifestSize, bytes);
+        DeleteItselfWaiting(path);
+        if (!fetched) {
+            Log(url + L": the package's manifest can't be had there");
+            return false;
+        }
+        Sha256 sha;
+        std::wstring hex;
+        if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.FinishHex(hex)) {
+            return false;
+        }
+        if (bytes.size() == config.manifestSize && SameAsciiNoCase(config.manifestSha256, hex.c_str())) {
+            return true;
+        }
+        Log(url + L": not the manifest the configuration names (" + Num(bytes.size()) + L" bytes, SHA-256 " + hex +
+            L")" + (pass == 0 ? L": asked for once more, past any cache" : L""));
+    }
+    return false;
+}
+
+// The manifest the configuration names, to the byte, from the first host that
+// has it; false (logged) when none has.
 bool FetchManifest(const RepairConfig& config, const std::wstring& path, const DownloadOptions& baseOptions,
                    PackageManifest& manifest)
 {
@@ -24,22 +57,15 @@ bool FetchManifest(const RepairConfig& config, const std::wstring& path, const D
     options.limit = config.manifestSize;
     options.partial = nullptr;
     std::string bytes;
-    const bool fetched = config.manifestSize > 0 &&
-                         DownloadFile(config.manifestUrl, path, [](uint32_t) { return true; }, options) &&
-                         ReadSmallFile(path, config.manifestSize, bytes);
-    DeleteItself(path);
+    bool fetched = false;
+    for (size_t host = 0; config.manifestSize > 0 && !fetched && host <= config.mirrors.size(); ++host) {
+        if (options.cancelled && options.cancelled()) {
+            return false;
+        }
+        fetched = FetchManifestFrom(config, ManifestAddress(config, host), path, options, bytes);
+    }
     if (!fetched) {
         Log(L"the package's manifest can't be had: the whole package is fetched");
-        return false;
-    }
-    Sha256 sha;
-    std::wstring hex;
-    if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.FinishHex(hex)) {
-        return false;
-    }
-    if (bytes.size() != config.manifestSize || !SameAsciiNoCase(config.manifestSha256, hex.c_str())) {
-        Log(L"the package's manifest is not the one the configuration names (" + Num(bytes.size()) + L" bytes, SHA-256 " +
-            hex + L"): the whole package is fetched");
         return false;
     }
     std::wstring error;

@@ -10,6 +10,9 @@ Serves files under --root with a strong ETag and Last-Modified, and honours
   norange=1             Range is ignored: always the whole file
   novalidator=1         no ETag and no Last-Modified (a plain Range is still honoured)
   statusonce=CODE       the first request gets that status
+  align=K               a range is answered from the K-aligned offset at or before the one asked
+                        for, its Content-Range saying so
+  othertotal=N          a range is answered as one of a file N bytes longer
 and a few paths have fixed behaviours:
   /data/N               200, N bytes of a fixed pattern
   /status/CODE          that status with a small HTML error page
@@ -27,7 +30,8 @@ and a few paths have fixed behaviours:
   /lua/common/data_report_to_appsvr   the usage report: answered with 4 MB, logged when read to the end
 Every request line is appended to ROOT/requests.log, followed for a file or
 /endless by "range PATH VALUE IF-RANGE" when it asked for a range and by
-"sent PATH BYTES" when its answer ends.
+"sent PATH BYTES" when its answer ends, and by "revalidate PATH" when the
+request asked caches to revalidate (Cache-Control: no-cache).
 """
 import argparse
 import email.utils
@@ -104,6 +108,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self._log_request()
+        if "no-cache" in (self.headers.get("Cache-Control") or ""):
+            self._log_line("revalidate " + self.path)
         url = urllib.parse.urlsplit(self.path)
         parts = url.path.strip("/").split("/")
         query = urllib.parse.parse_qs(url.query)
@@ -218,6 +224,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             start = int(match.group(1))
             if match.group(2):
                 last = min(last, int(match.group(2)))
+            if option("align"):  # a cache's block-aligned answer, truthful about where it starts
+                start -= start % int(option("align"))
+            if option("othertotal"):  # a range of another file's length
+                body = body + b"\0" * int(option("othertotal"))
             if start >= len(body) or last < start:
                 self._send(416, b"", extra={"Content-Range": "bytes */%d" % len(body)})
                 return
