@@ -11,6 +11,9 @@
 #include "RepairPlan.h"
 #include "ThreadBoundary.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace {
 
 // A fast download would post one progress event per 8 KiB chunk and flood the
@@ -52,6 +55,14 @@ private:
     DWORD lastPost_ = 0;
     int32_t last_ = 0;
 };
+
+// The package's addresses from the host `first` on: those before it failed already.
+std::vector<std::wstring> HostsFrom(const RepairConfig& config, size_t first)
+{
+    std::vector<std::wstring> hosts = PackageAddresses(config);
+    hosts.erase(hosts.begin(), hosts.begin() + static_cast<std::ptrdiff_t>(std::min(first, hosts.size() - 1)));
+    return hosts;
+}
 
 // Where the package's manifest is fetched to: beside the configuration.
 std::wstring LocalManifestPath() { return LocalConfigPath() + L".manifest"; }
@@ -120,12 +131,12 @@ void RepairEngine::RunPackageWorker()
     }
     // From the configuration's host, or else from its mirrors in order.
     bool damaged = false;
-    const std::vector<std::wstring> hosts = PackageAddresses(config);
+    const std::vector<std::wstring> hosts = HostsFrom(config, plan.firstHost);
     for (size_t host = 0; !package.IsValid() && host < hosts.size() && !CancelRequested(); ++host) {
         if (host > 0) {
             Log(hosts[host - 1] + L": given up for this repair; the next host: " + hosts[host]);
         }
-        package = WholePackageFrom(hosts[host], archivePath, damaged);
+        package = WholePackageFrom(hosts[host], archivePath, plan.requests, damaged);
     }
     if (!package.IsValid()) {
         if (!CancelRequested()) {
@@ -137,7 +148,8 @@ void RepairEngine::RunPackageWorker()
     Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
 }
 
-ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::wstring& archivePath, bool& damaged)
+ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::wstring& archivePath,
+                                            const std::vector<RangeRequest>& used, bool& damaged)
 {
     // Opened once, and nobody can change it while it is open: what is checked
     // is what is unpacked. Anyone on the way may have served the package:
@@ -152,8 +164,10 @@ ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::
         if (!DownloadWholePackage(url, archivePath, pass > 0)) {
             return ScopedHandle();
         }
+        // Without a key, the manifest's digests still stand for the bytes that will be used.
         ScopedHandle package = OpenPackage(archivePath);
-        if (package.IsValid() && (packageKey.empty() || IsAnnouncedPackage(package.Get(), archivePath))) {
+        if (package.IsValid() && (packageKey.empty() ? RangesCheckOut(package.Get(), used)
+                                                     : IsAnnouncedPackage(package.Get(), archivePath))) {
             PostClosingEvent(PackageDownloaded);
             return package;
         }
@@ -216,7 +230,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle reports(*this, DownloadProgress);
-    const FetchResult result = FetchRanges(PackageAddresses(config), package.Get(), plan.packageSize, plan.requests,
+    const FetchResult result = FetchRanges(HostsFrom(config, plan.firstHost), package.Get(), plan.packageSize, plan.requests,
                                            [&](uint64_t fetched, uint64_t total) {
                                                progressTotal.store(total, std::memory_order_relaxed);
                                                reports.Report(PackDownloadProgress(static_cast<uint32_t>(fetched)));
@@ -278,6 +292,8 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
         Log(L"repair cancelled: the window closed");
         return;
     }
-    PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
+    // Gone before the player hears the end: a window closed at once must not
+    // leave it behind, even while a scanner holds it for a moment.
     DeleteItselfWaiting(archivePath);
+    PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
 }

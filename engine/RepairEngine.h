@@ -154,11 +154,13 @@ private:
     // fetched into the package file, returned open (invalid: failed, stopped,
     // or `wholeInstead`, for a server without ranges); the package unpacked.
     bool DownloadWholePackage(const std::wstring& url, const std::wstring& archivePath, bool revalidate);
-    // The whole package from `url`, opened and checked (PackageDownloaded
-    // posted); a copy that isn't the one announced is asked for once more,
+    // The whole package from `url`, opened and checked, against the signed
+    // digest or, without a key, against the digests of the ranges `used` of
+    // it (PackageDownloaded posted); a copy that isn't the one announced is asked for once more,
     // past any cache. Invalid when it can't be had there; `damaged` then says
     // whether what came was not the package announced.
-    ScopedHandle WholePackageFrom(const std::wstring& url, const std::wstring& archivePath, bool& damaged);
+    ScopedHandle WholePackageFrom(const std::wstring& url, const std::wstring& archivePath,
+                                  const std::vector<struct RangeRequest>& used, bool& damaged);
     ScopedHandle FetchPackageRanges(const struct RepairPlan& plan, const std::wstring& archivePath,
                                     bool& wholeInstead);
     void Unpack(ScopedHandle package, const std::wstring& archivePath, const std::set<std::wstring>* only);

@@ -55,6 +55,7 @@ curl                                             curl
 /usr/bin/time                                    time
 debootstrap                                      debootstrap
 nginx                                            nginx-light
+squid                                            squid
 git                                              git
 PACKAGES
 

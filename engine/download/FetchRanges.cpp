@@ -155,6 +155,9 @@ private:
                 again = OutsideOf(request, *failed);
                 revalidate_ = true;
             }
+            if (outcome == Attempt::Unusable) {
+                revalidate_ = true;  // a cache may hold another publication under this address
+            }
             switch (outcome) {
             case Attempt::Failed:
                 return FetchResult::Failed;
@@ -357,6 +360,21 @@ private:
 };
 
 }  // namespace
+
+bool RangesCheckOut(HANDLE file, const std::vector<RangeRequest>& requests)
+{
+    for (const RangeRequest& request : requests) {
+        for (const DigestCheck& check : request.checks) {
+            std::wstring found;
+            if (!ChecksOut(file, check, found)) {
+                Log(L"the package's bytes at " + Num(check.spans.back().first) + L" have SHA-256 " + found +
+                    L", where the manifest says " + check.sha256);
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 FetchResult FetchRanges(const std::vector<std::wstring>& urls, HANDLE file, uint64_t packageSize,
                         const std::vector<RangeRequest>& requests, const FetchProgressFn& progress,

@@ -54,3 +54,7 @@ using FetchProgressFn = std::function<bool(uint64_t fetched, uint64_t total)>;
 FetchResult FetchRanges(const std::vector<std::wstring>& urls, HANDLE file, uint64_t packageSize,
                         const std::vector<RangeRequest>& requests, const FetchProgressFn& progress,
                         const DownloadOptions& options);
+
+// Whether every digest of `requests` holds over `file`, a whole package
+// downloaded in their place (the first that doesn't is logged).
+bool RangesCheckOut(HANDLE file, const std::vector<RangeRequest>& requests);

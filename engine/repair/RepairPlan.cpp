@@ -51,18 +51,23 @@ bool FetchManifestFrom(const RepairConfig& config, const std::wstring& url, cons
 // The manifest the configuration names, to the byte, from the first host that
 // has it; false (logged) when none has.
 bool FetchManifest(const RepairConfig& config, const std::wstring& path, const DownloadOptions& baseOptions,
-                   PackageManifest& manifest)
+                   PackageManifest& manifest, size_t& host)
 {
     DownloadOptions options = baseOptions;
     options.limit = config.manifestSize;
     options.partial = nullptr;
     std::string bytes;
     bool fetched = false;
-    for (size_t host = 0; config.manifestSize > 0 && !fetched && host <= config.mirrors.size(); ++host) {
+    for (host = 0; config.manifestSize > 0 && host <= config.mirrors.size(); ++host) {
         if (options.cancelled && options.cancelled()) {
             return false;
         }
-        fetched = FetchManifestFrom(config, ManifestAddress(config, host), path, options, bytes);
+        if ((fetched = FetchManifestFrom(config, ManifestAddress(config, host), path, options, bytes))) {
+            break;
+        }
+    }
+    if (!fetched) {
+        host = 0;  // the package is still asked of every host
     }
     if (!fetched) {
         Log(L"the package's manifest can't be had: the whole package is fetched");
@@ -131,7 +136,7 @@ PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, c
 {
     plan = RepairPlan();
     PackageManifest manifest;
-    if (config.manifestUrl.empty() || !FetchManifest(config, manifestPath, options, manifest)) {
+    if (config.manifestUrl.empty() || !FetchManifest(config, manifestPath, options, manifest, plan.firstHost)) {
         return options.cancelled && options.cancelled() ? PlanOutcome::Stopped : PlanOutcome::Planned;
     }
     ScanResult scan;

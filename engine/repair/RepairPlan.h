@@ -27,6 +27,9 @@ struct RepairPlan {
     std::vector<RangeRequest> requests;
     uint64_t packageSize = 0;
     uint64_t bytesToFetch = 0;
+    // Of PackageAddresses(config), the first worth asking: the hosts before it
+    // failed to serve the manifest and are not asked again in this repair.
+    size_t firstHost = 0;
 };
 
 enum class PlanOutcome {

@@ -2,18 +2,22 @@
 nginx: the package published with its manifest in small blocks, the game
 folder scanned, only the blocks of damaged files fetched as byte ranges, and
 only those files written; whole-package fallbacks where ranges can't serve."""
+import http.server
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 import base
-from base import AppTest, CONFIG, serve, ui
+from base import AppTest, CONFIG, serve, served, ui
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from nginx import Nginx  # noqa: E402
+from squid import Squid  # noqa: E402
 
 rand = random.Random(29)
 TREE = {  # each DLL is a block of its own: incompressible, and over the 256 KB cap
@@ -25,6 +29,34 @@ TREE.update({
     "Cross/config/window.ini": b"[Window]\r\nx=10\r\n",
 })
 KEEP = "Cross/config/*.ini"
+
+
+def ini_text(data):
+    """The text of a configuration file as the publishing tool writes it (UTF-16 with its mark, or UTF-8)."""
+    return data.decode("utf-16") if data.startswith(b"\xff\xfe") else data.decode("utf-8")
+
+
+class LoginProxy:
+    """A proxy that answers every request with 407, as one that wants a login does."""
+
+    def __init__(self):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(407)
+                self.send_header("Proxy-Authenticate", 'Basic realm="school"')
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.address = "127.0.0.1:%d" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 class PartialRepairTest(AppTest):
@@ -40,20 +72,29 @@ class PartialRepairTest(AppTest):
         if self.nginx:
             self.nginx.stop()
 
-    def publish(self, max_ranges=None):
-        """Publishes TREE with its manifest into nginx's root; serves the configuration."""
-        if self.nginx:
-            self.nginx.stop()
-        shutil.rmtree(self.www, ignore_errors=True)
-        self.nginx = Nginx(self.www, max_ranges).start()
+    def publish(self, max_ranges=None, expires=None, url=None, tree=TREE, www=None, folder=False,
+                mirror_nginx=False):
+        """Publishes `tree` with its manifest into `www` (nginx's root, nginx started anew unless `www` is
+        given), at `url` (nginx's cross.7z, or its folder for names after the content, by default), nginx's
+        folder a mirror when `mirror_nginx`; serves the configuration. Returns the configuration's values."""
+        if www is None:
+            if self.nginx:
+                self.nginx.stop()
+            shutil.rmtree(self.www, ignore_errors=True)
+            self.nginx = Nginx(self.www, max_ranges, expires).start()
+            www = self.www
         source = self.game + "-source"
-        ui.write_tree(TREE, source)
+        shutil.rmtree(source, ignore_errors=True)
+        ui.write_tree(tree, source)
         os.makedirs(os.path.join(source, "Cross", "logs"))
-        subprocess.run([sys.executable, base.PUBLISH, source, self.www, "--url", self.nginx.url + "/cross.7z",
-                        "--keep", KEEP, "--solid-block", "256k"], check=True, capture_output=True)
-        with open(os.path.join(self.www, "vnk_cross_repair.ini"), "rb") as f:
-            serve(CONFIG, f.read())
-        return os.path.join(self.www, "cross.7z")
+        url = url or self.nginx.url + ("/" if folder else "/cross.7z")
+        mirrors = ["--mirror", self.nginx.url + "/"] if mirror_nginx else []
+        subprocess.run([sys.executable, base.PUBLISH, source, www, "--url", url, "--keep", KEEP,
+                        "--solid-block", "256k", *mirrors], check=True, capture_output=True)
+        with open(os.path.join(www, "vnk_cross_repair.ini"), "rb") as f:
+            ini = f.read()
+        serve(CONFIG, ini)
+        return dict(line.split("=", 1) for line in ini_text(ini).splitlines() if "=" in line)
 
     def install_healthy(self):
         ui.write_tree(TREE, self.game)
@@ -93,7 +134,8 @@ class PartialRepairTest(AppTest):
         for what, (prepare, rewritten) in damage.items():
             with self.subTest(what):
                 self.setUp()
-                package = self.publish()
+                package = os.path.join(self.www, "cross.7z")
+                self.publish()
                 self.install_healthy()
                 prepare()
                 before = self.identities()
@@ -138,7 +180,8 @@ class PartialRepairTest(AppTest):
                          "still only the damaged file is written")
 
     def test_a_package_altered_on_the_server_after_publishing_changes_nothing(self):
-        package = self.publish()
+        self.publish()
+        package = os.path.join(self.www, "cross.7z")
         self.install_healthy()
         self.write("Cross/bin/c.dll", b"broken")
         # A byte inside the damaged file's block, the package's size unchanged.
@@ -205,6 +248,106 @@ class PartialRepairTest(AppTest):
                 scanner.kill()
                 scanner.wait()
                 scanner.stdout.close()
+
+    def test_caches_dead_hosts_and_proxies_between_the_player_and_the_files(self):
+        cases = {  # what -> publishes, installs the player's folder and damages it; the tree expected after
+            "a new publication over a cached one, fixed names": lambda: self.over_a_cached_publication(False),
+            "a new publication over a cached one, named after its content": (
+                lambda: self.over_a_cached_publication(True)),
+            "the configuration's host down, a mirror up": self.with_a_dead_host_and_a_mirror,
+            "a cache's range from an earlier, block-aligned offset": self.from_an_aligned_cache,
+            "a proxy that asks for a login": self.through_a_proxy_that_asks_for_a_login,
+        }
+        for what, prepare in cases.items():
+            with self.subTest(what):
+                self.setUp()
+                self.undo = [lambda: self.proxy(None)]  # each case's proxy and cache end with it
+                try:
+                    self.check_case(what, prepare)
+                finally:
+                    for undo in reversed(self.undo):
+                        undo()
+
+    def check_case(self, what, prepare):
+        log = ui.LogReader()
+        expected = prepare()
+        self.reports_before = len(base.reports())
+        started = time.time()
+        reports = self.repair()
+        if expected is None:
+            self.assertEqual(reports, [], "not even the report gets past such a proxy")
+            self.assert_logged(log, [("worker", r"the proxy server asks for a login \(HTTP 407\): this "
+                                                r"program can't give one$"),
+                                     ("UI", r"outcome: status 3, .*$")])
+            return
+        self.assertEqual(reports, [8])
+        for name, data in expected.items():
+            with open(self.in_game(*name.split("/")), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        self.assertEqual(sorted(os.listdir(self.game)), ["Cross"])
+        if "fixed names" in what:
+            self.assert_logged(log, [("worker", r".*/cross.7z.manifest: not the manifest the configuration names "
+                                                r".*: asked for once more, past any cache$")])
+        if "aligned" in what:
+            answers = [re.search(r"bytes=(\d+)-\d+: HTTP 206, Content-Range bytes (\d+)-", line)
+                       for line in log.lines()]
+            self.assertTrue(any(a and int(a.group(2)) < int(a.group(1)) for a in answers),
+                            "a range answered from an earlier offset was used")
+        if "mirror" in what:
+            self.assertLess(time.time() - started, 30, "the dead host is given up once")
+            self.assert_logged(log, [("worker", r"http://127.0.0.1:9/.*manifest: the package's manifest "
+                                                r"can't be had there$"),
+                                     ("worker", r".*/cross-[0-9a-f]{16}.7z: bytes \d+-\d+ are in$")])
+
+    def damaged_install(self):
+        self.install_healthy()
+        for name in ("Cross/bin/a.dll", "Cross/bin/c.dll"):
+            self.write(name, b"broken")
+
+    def proxy(self, address):
+        """The player's system proxy (None: none), as Internet Explorer's settings give it."""
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+        for value, kind, data in (("ProxyEnable", "REG_DWORD", "1" if address else "0"),
+                                  ("ProxyServer", "REG_SZ", address or ""), ("ProxyOverride", "REG_SZ", "")):
+            subprocess.run([ui.WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
+                           capture_output=True, check=True)
+
+    def over_a_cached_publication(self, named_after_content):
+        # Every file may be kept an hour, as CDNs commonly allow; the player's
+        # squid keeps the first publication whole, as an empty folder's repair
+        # fetches it, and then the maker publishes anew.
+        squid = Squid(self.game + "-squid").start()
+        self.undo.append(squid.stop)
+        self.publish(expires="1h", folder=named_after_content)
+        self.proxy(squid.address)
+        os.makedirs(self.in_game("Cross"), exist_ok=True)
+        self.assertEqual(self.repair(), [8])
+        newer = dict(TREE, **{"Cross/bin/c.dll": rand.randbytes(300000)})
+        self.publish(tree=newer, folder=named_after_content, www=self.www)
+        self.damaged_install()
+        return newer
+
+    def with_a_dead_host_and_a_mirror(self):
+        self.publish(url="http://127.0.0.1:9/packages/", mirror_nginx=True)
+        self.damaged_install()
+        return TREE
+
+    def from_an_aligned_cache(self):
+        # The loopback server answers each range from the 64 KiB boundary before it.
+        values = self.publish(url="http://127.0.0.1:%d/aligned/cross.7z" % base.PORT, www=served("aligned"))
+        with open(served(CONFIG), "rb") as f:
+            ini = ini_text(f.read())
+        serve(CONFIG, ini.replace("url=" + values["url"], "url=" + values["url"] + "?align=65536").encode("utf-16"))
+        self.damaged_install()
+        return TREE
+
+    def through_a_proxy_that_asks_for_a_login(self):
+        proxy = LoginProxy()
+        self.undo.append(proxy.close)
+        self.proxy(proxy.address)
+        self.publish()
+        self.damaged_install()
+        return None
 
     def write(self, name, data):
         with open(self.in_game(*name.split("/")), "wb") as f:

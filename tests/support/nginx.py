@@ -1,7 +1,7 @@
 """Debian's nginx as a real web server for the tests: started on a free
 loopback port with a configuration of its own, stopped after, never a service.
 
-    server = Nginx(root, max_ranges=None).start()   # serves root at server.url
+    server = Nginx(root, max_ranges=None, expires=None).start()   # serves root at server.url
     server.requests()                               # what it was asked, one dict a request
     server.stop()
 """
@@ -20,10 +20,11 @@ def free_port():
 
 
 class Nginx:
-    def __init__(self, root, max_ranges=None):
+    def __init__(self, root, max_ranges=None, expires=None):
         self.root = os.path.abspath(root)
         self.work = self.root + ".nginx"
         self.max_ranges = max_ranges
+        self.expires = expires  # e.g. "1h": caches may keep every file that long, as CDNs commonly allow
         self.port = None
         self.process = None
 
@@ -42,7 +43,8 @@ class Nginx:
                     "http {\n%s log_format tests %s;\n access_log %s/access.log tests;\n"
                     " server {\n  listen 127.0.0.1:%d;\n  root %s;\n%s }\n}\n"
                     % (self.work, temp, FORMAT, self.work, self.port, self.root,
-                       "" if self.max_ranges is None else "  max_ranges %d;\n" % self.max_ranges))
+                       ("" if self.max_ranges is None else "  max_ranges %d;\n" % self.max_ranges) +
+                       ("" if self.expires is None else "  expires %s;\n" % self.expires)))
         open(os.path.join(self.work, "access.log"), "w").close()
         self.process = subprocess.Popen(["nginx", "-p", self.work, "-e", os.path.join(self.work, "error.log"),
                                          "-c", os.path.join(self.work, "nginx.conf")],
