@@ -7,7 +7,6 @@
 #include "Sha256.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <memory>
 #include <vector>
 
@@ -41,18 +40,28 @@ enum class Attempt { Complete, Whole, Retry, Unusable, Failed, DamagedData, Stop
 
 constexpr DWORD kRangeReadBytes = 64 * 1024;
 
+// The decimal number at `at` in `text`, at most 18 digits, followed by `end`
+// (or by nothing, for '\0'); false otherwise. `at` moves past both.
+bool NumberUpTo(const std::wstring& text, size_t& at, wchar_t end, uint64_t& value)
+{
+    const size_t start = at;
+    value = 0;
+    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9' && at - start < 18; ++at) {
+        value = value * 10 + static_cast<uint64_t>(text[at] - L'0');
+    }
+    if (at == start || (end == L'\0' ? at != text.size() : at >= text.size() || text[at] != end)) {
+        return false;
+    }
+    ++at;
+    return true;
+}
+
 // "bytes FIRST-LAST/TOTAL"; false for anything else (a multi-part answer has none).
 bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total)
 {
-    wchar_t tail = 0;
-    unsigned long long a = 0, b = 0, c = 0;
-    if (swscanf(text.c_str(), L"bytes %llu-%llu/%llu%lc", &a, &b, &c, &tail) != 3 || a > b || b >= c) {
-        return false;
-    }
-    first = a;
-    last = b;
-    total = c;
-    return true;
+    size_t at = 6;
+    return text.compare(0, at, L"bytes ") == 0 && NumberUpTo(text, at, L'-', first) &&
+           NumberUpTo(text, at, L'/', last) && NumberUpTo(text, at, L'\0', total) && first <= last && last < total;
 }
 
 class RangeFetcher {
