@@ -14,7 +14,13 @@ std::wstring FileNameKey(const std::wstring& name)
     std::wstring key(name.size(), L'\0');
     const int length = static_cast<int>(name.size());
     if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.data(), length, &key[0], length) != length) {
-        return UpperAscii(name);  // never seen; A-Z at least
+        key = UpperAscii(name);  // never seen; A-Z at least
+    }
+    // "/" separates as "\" does.
+    for (wchar_t& c : key) {
+        if (c == L'/') {
+            c = L'\\';
+        }
     }
     return key;
 }

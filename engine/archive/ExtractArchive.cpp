@@ -243,26 +243,20 @@ private:
         std::map<std::wstring, UInt32> last;
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             if (wanted_[i]) {
-                last[TargetKey(paths_[i])] = i;
+                last[FileNameKey(paths_[i])] = i;
             }
         }
         for (UInt32 i = 0; i < reader_.EntryCount(); ++i) {
             if (!wanted_[i]) {
                 continue;
             }
-            if (last[TargetKey(paths_[i])] != i) {
+            if (last[FileNameKey(paths_[i])] != i) {
                 Log(L"entry " + Num(i + 1) + L" (" + paths_[i] + L"): a later entry of that name is written instead");
                 wanted_[i] = false;
             } else if (!reader_.IsFolder(i)) {
                 repair_.Reserve(paths_[i]);
             }
         }
-    }
-
-    static std::wstring TargetKey(std::wstring path)
-    {
-        std::replace(path.begin(), path.end(), L'/', L'\\');
-        return FileNameKey(path);
     }
 
     // After the last entry: the last streamed block must have ended whole and

@@ -36,6 +36,20 @@ bool ChecksOut(HANDLE file, const DigestCheck& check, std::wstring& found)
     return sha.FinishHex(found) && found == check.sha256;
 }
 
+// The first of `checks` that doesn't hold over `file`, with why in `reason`; null when all hold.
+const DigestCheck* FailedCheck(HANDLE file, const std::vector<DigestCheck>& checks, std::wstring& reason)
+{
+    for (const DigestCheck& check : checks) {
+        std::wstring found;
+        if (!ChecksOut(file, check, found)) {
+            reason = L"the bytes at " + Num(check.spans.back().first) + L" have SHA-256 " + found +
+                     L", where the manifest says " + check.sha256;
+            return &check;
+        }
+    }
+    return nullptr;
+}
+
 enum class Attempt { Complete, Whole, Retry, Unusable, Failed, DamagedData, Stopped };
 
 constexpr DWORD kRangeReadBytes = 64 * 1024;
@@ -332,8 +346,7 @@ private:
     Attempt CheckAll(std::wstring& reason)
     {
         for (const RangeRequest& request : requests_) {
-            const DigestCheck* failed = nullptr;
-            if (Check(request, reason, failed) != Attempt::Complete) {
+            if (FailedCheck(file_, request.checks, reason) != nullptr) {
                 return Attempt::DamagedData;
             }
         }
@@ -342,16 +355,8 @@ private:
 
     Attempt Check(const RangeRequest& request, std::wstring& reason, const DigestCheck*& failed)
     {
-        for (const DigestCheck& check : request.checks) {
-            std::wstring found;
-            if (!ChecksOut(file_, check, found)) {
-                failed = &check;
-                reason = L"the bytes at " + Num(check.spans.back().first) + L" have SHA-256 " + found +
-                         L", where the manifest says " + check.sha256;
-                return Attempt::DamagedData;
-            }
-        }
-        return Attempt::Complete;
+        failed = FailedCheck(file_, request.checks, reason);
+        return failed != nullptr ? Attempt::DamagedData : Attempt::Complete;
     }
 
     const std::vector<std::wstring>& urls_;
@@ -376,14 +381,11 @@ private:
 
 bool RangesCheckOut(HANDLE file, const std::vector<RangeRequest>& requests)
 {
+    std::wstring reason;
     for (const RangeRequest& request : requests) {
-        for (const DigestCheck& check : request.checks) {
-            std::wstring found;
-            if (!ChecksOut(file, check, found)) {
-                Log(L"the package's bytes at " + Num(check.spans.back().first) + L" have SHA-256 " + found +
-                    L", where the manifest says " + check.sha256);
-                return false;
-            }
+        if (FailedCheck(file, request.checks, reason) != nullptr) {
+            Log(L"the package: " + reason);
+            return false;
         }
     }
     return true;

@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -231,11 +230,7 @@ bool StagedRepair::Taken(const std::wstring& path)
     return taken_.count(key) != 0 || packageNames_.count(key) != 0 || Listed(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-void StagedRepair::Reserve(std::wstring target)
-{
-    std::replace(target.begin(), target.end(), L'/', L'\\');  // as CreateFoldersAlong will write it
-    packageNames_.insert(FileNameKey(target));
-}
+void StagedRepair::Reserve(const std::wstring& target) { packageNames_.insert(FileNameKey(target)); }
 
 bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
 {

@@ -41,7 +41,7 @@ public:
 
     // Names a file the package will write, before any is staged: no staging
     // file or backup ever takes the name of one.
-    void Reserve(std::wstring target);
+    void Reserve(const std::wstring& target);
 
     // Creates the file that receives `target`'s new bytes, and records it.
     // False (logged) when it can't be made, `target` is or lies behind a link,
