@@ -1,9 +1,10 @@
 // Helper program of the tests: a virus scanner as players' machines run one.
 //   vnk_scanner.exe FOLDER HOLD_MS [NAME]
-// Every file that appears or changes below FOLDER (with NAME in its name,
-// when given) is opened as soon as it can be, sharing read access only, held
-// for HOLD_MS and closed; one pending hold a file, as a flood of change
-// notices would otherwise start a thread each. Prints "held <path>" for each.
+// Every file that appears or changes below FOLDER is opened as soon as it
+// can be, sharing read access only, held for HOLD_MS and closed; one pending
+// hold a file, as a flood of change notices would otherwise start a thread
+// each. With NAME (a path below FOLDER), only that file is held, from the
+// start if it is there already. Prints "held <path>" for each hold.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,7 +16,16 @@ namespace {
 
 CRITICAL_SECTION lock;
 std::set<std::wstring> pending;
+std::set<std::wstring> holding;  // opened now
 DWORD holdMs = 0;
+
+bool Held(const std::wstring& path)
+{
+    EnterCriticalSection(&lock);
+    const bool held = holding.count(path) != 0;
+    LeaveCriticalSection(&lock);
+    return held;
+}
 
 DWORD WINAPI Hold(LPVOID parameter)
 {
@@ -34,6 +44,9 @@ DWORD WINAPI Hold(LPVOID parameter)
         }
     }
     if (file != INVALID_HANDLE_VALUE) {
+        EnterCriticalSection(&lock);
+        holding.insert(*path);
+        LeaveCriticalSection(&lock);
         wprintf(L"held %ls\n", path->c_str());
         fflush(stdout);
         Sleep(holdMs);
@@ -44,6 +57,20 @@ DWORD WINAPI Hold(LPVOID parameter)
     LeaveCriticalSection(&lock);
     delete path;
     return 0;
+}
+
+// Holds `path` on a thread of its own, unless it is held already.
+void StartHold(const std::wstring& path)
+{
+    EnterCriticalSection(&lock);
+    const bool started = pending.insert(path).second;
+    LeaveCriticalSection(&lock);
+    if (started) {
+        HANDLE thread = CreateThread(nullptr, 0, Hold, new std::wstring(path), 0, nullptr);
+        if (thread != nullptr) {
+            CloseHandle(thread);
+        }
+    }
 }
 
 }  // namespace
@@ -63,6 +90,12 @@ int wmain(int argc, wchar_t** argv)
     if (watched == INVALID_HANDLE_VALUE) {
         return 2;
     }
+    if (only != nullptr && GetFileAttributesW((folder + L"\\" + only).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        StartHold(folder + L"\\" + only);
+        while (!Held(folder + L"\\" + only)) {
+            Sleep(10);
+        }
+    }
     wprintf(L"watching %ls\n", folder.c_str());
     fflush(stdout);
     alignas(DWORD) BYTE buffer[64 * 1024];
@@ -79,17 +112,8 @@ int wmain(int argc, wchar_t** argv)
             const std::wstring name(notice->FileName, notice->FileNameLength / sizeof(WCHAR));
             const bool changed = notice->Action == FILE_ACTION_ADDED || notice->Action == FILE_ACTION_MODIFIED ||
                                  notice->Action == FILE_ACTION_RENAMED_NEW_NAME;
-            if (changed && (only == nullptr || name.find(only) != std::wstring::npos)) {
-                const std::wstring path = folder + L"\\" + name;
-                EnterCriticalSection(&lock);
-                const bool started = pending.insert(path).second;
-                LeaveCriticalSection(&lock);
-                if (started) {
-                    HANDLE thread = CreateThread(nullptr, 0, Hold, new std::wstring(path), 0, nullptr);
-                    if (thread != nullptr) {
-                        CloseHandle(thread);
-                    }
-                }
+            if (changed && (only == nullptr || _wcsicmp(name.c_str(), only) == 0)) {
+                StartHold(folder + L"\\" + name);
             }
             if (notice->NextEntryOffset == 0) {
                 break;
