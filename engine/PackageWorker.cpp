@@ -7,7 +7,6 @@
 #include "ExtractArchive.h"
 #include "FileLinks.h"
 #include "FilePosition.h"
-#include "PassingHold.h"
 #include "RepairPlan.h"
 #include "ThreadBoundary.h"
 
@@ -71,16 +70,12 @@ std::wstring LocalManifestPath() { return LocalConfigPath() + L".manifest"; }
 
 ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
 {
-    ScopedHandle package;
-    if (!WaitOutHolds(path, [&] {
-            package = ScopedHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            return package.IsValid();
-        })) {
+    ScopedHandle package = gameFolder->OpenFile(path, GENERIC_READ, FILE_SHARE_READ, true);
+    if (!package.IsValid()) {
         Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
         return package;
     }
-    if (IsLink(path) || IsLinkedFile(package.Get())) {
+    if (IsLinkedFile(package.Get())) {
         Log(L"package refused: " + path + L" is a link, or has another name elsewhere");
         package.Close();
     }
@@ -89,15 +84,22 @@ ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
 
 void RepairEngine::RunPackageWorker()
 {
-    const std::wstring archivePath = installFolder + L"\\cross_new.zip";
-    Log(L"repairing " + installFolder);
+    // The game folder is opened once, here: whatever its path leads to later,
+    // the repair acts in the folder it opened.
+    gameFolder = std::make_shared<HeldFolder>();
+    if (!gameFolder->Open(installFolder)) {
+        PostClosingEvent(ExtractionFailed);  // as for any repair refused before it writes
+        return;
+    }
+    const std::wstring archivePath = gameFolder->PathOf(L"cross_new.zip");
+    Log(L"repairing " + gameFolder->Path());
     progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
 
     RepairPlan plan;
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle scanReports(*this, ScanProgress);
-    const PlanOutcome planned = PlanRepair(config, installFolder, LocalManifestPath(), options,
+    const PlanOutcome planned = PlanRepair(config, *gameFolder, LocalManifestPath(), options,
                                     [&](size_t checked, size_t count) {
                                         if (CancelRequested()) {
                                             return false;
@@ -172,7 +174,7 @@ ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::
             return package;
         }
         package.Close();
-        DeleteItselfWaiting(archivePath);
+        gameFolder->Delete(archivePath);
         damaged = true;
     }
     return ScopedHandle();
@@ -190,6 +192,7 @@ bool RepairEngine::DownloadWholePackage(const std::wstring& url, const std::wstr
         options.limit = static_cast<uint32_t>(config.fileSize);
     }
     options.partial = &partialPackage;
+    options.folder = gameFolder;
     options.revalidate = revalidate;
     options.againPastCaches = true;
     options.cancelled = [this] { return CancelRequested(); };
@@ -214,15 +217,12 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     // never read. Written and then unpacked through this one handle, which
     // nobody else may write or delete meanwhile.
     bool kept = false;
-    ScopedHandle package;
-    WaitOutHolds(archivePath, [&] {
-        package = OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
-        return package.IsValid();
-    });
+    gameFolder->StillThere();
+    ScopedHandle package = gameFolder->OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
     if (!package.IsValid() || !SeekFile(package.Get(), plan.packageSize) || !SetEndOfFile(package.Get())) {
         Log(L"can't make " + archivePath + L": " + ErrorText(GetLastError()));
         package.Close();
-        DeleteItselfWaiting(archivePath);
+        gameFolder->Delete(archivePath);
         PostClosingEvent(PackageDownloadFailed);
         return ScopedHandle();
     }
@@ -246,7 +246,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
         return package;
     }
     package.Close();
-    DeleteItselfWaiting(archivePath);
+    gameFolder->Delete(archivePath);
     switch (result) {
     case FetchResult::RangesRefused:
         Log(config.url + L": the server's answers to ranges can't be used: the whole package is fetched");
@@ -270,7 +270,7 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     ExtractOutcome outcome;
     try {
         outcome = UnpackArchive(
-            package.Get(), archivePath, installFolder,
+            package.Get(), archivePath, *gameFolder,
             [this](int32_t entry, int32_t count) {
                 if (CancelRequested()) {
                     return false;
@@ -283,7 +283,7 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     } catch (...) {
         // The extraction has rolled itself back on the way out; the worker's boundary reports it.
         package.Close();
-        DeleteItselfWaiting(archivePath);
+        gameFolder->Delete(archivePath);
         throw;
     }
     package.Close();
@@ -294,6 +294,6 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     }
     // Gone before the player hears the end: a window closed at once must not
     // leave it behind, even while a scanner holds it for a moment.
-    DeleteItselfWaiting(archivePath);
+    gameFolder->Delete(archivePath);
     PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
 }

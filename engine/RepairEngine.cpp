@@ -4,7 +4,6 @@
 #include "CheckProcesses.h"
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
-#include "FileLinks.h"
 #include "InstallFolder.h"
 #include "ThreadBoundary.h"
 
@@ -93,6 +92,11 @@ bool RepairEngine::TakeEvent(uint32_t code, int32_t param)
 
 bool RepairEngine::PostClosingEvent(uint32_t code)
 {
+    // A game folder that moved while the repair held it refuses the repair,
+    // whichever step noticed.
+    if (code == PackageDownloadFailed && gameFolder != nullptr && gameFolder->Moved()) {
+        code = ExtractionFailed;
+    }
     for (;;) {
         if (PostEvent(code, 0)) {
             return true;

@@ -4,6 +4,7 @@
 
 #include "CriticalSection.h"
 #include "DownloadFile.h"
+#include "HeldFolder.h"
 #include "HttpGet.h"
 #include "PassingHold.h"
 #include "RepairConfig.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -118,6 +120,8 @@ private:
     ScopedHandle workerThread;
     HWND notifyWindow = nullptr;
     std::wstring installFolder;
+    // The game folder as the package worker opened it, for its run.
+    std::shared_ptr<HeldFolder> gameFolder;
     RepairConfig config;
     // The keys built into the program, if any.
     std::string packageKey = BuiltInKeys();

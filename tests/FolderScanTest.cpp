@@ -43,7 +43,11 @@ protected:
 
     ScanOutcome Scan(ScanResult& result)
     {
-        return ScanGameFolder(game, manifest, [](size_t, size_t) { return true; }, result);
+        HeldFolder folder;
+        if (!folder.Open(game)) {
+            return ScanOutcome::Refused;
+        }
+        return ScanGameFolder(folder, manifest, [](size_t, size_t) { return true; }, result);
     }
 
     const std::vector<std::pair<std::string, std::string>> files = {

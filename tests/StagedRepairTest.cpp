@@ -4,7 +4,6 @@
 #include "GameFolderTest.h"
 
 #include "FolderListing.h"
-#include "LinkFreeTree.h"
 #include "StagedRepair.h"
 
 namespace {
@@ -310,52 +309,6 @@ TEST_F(StagedRepairTest, AJournalOfAnotherRepairIsNotActedOn)
         DeleteFileW(journal.c_str());
         DeleteFileW((game + L"\\Cross\\version.txt.old").c_str());
     }
-}
-
-// Nothing below the game folder may be a link (a Unix symbolic link here,
-// which wine shows as a reparse point); the game folder's own path may.
-TEST_F(StagedRepairTest, APathBelowTheGameFolderMustPassNoLink)
-{
-    const std::wstring outside = scratch / L"Outside";
-    const std::wstring file = game + L"\\Cross\\a\\b\\file.txt";
-    const struct {
-        const char* what;
-        const wchar_t* link;  // relative to the game folder, or empty
-        std::wstring checked;
-        bool passes;
-    } cases[] = {
-        {"no link", L"", file, true},
-        {"a link at the top", L"Cross", file, false},
-        {"a link in the middle", L"Cross\\a", file, false},
-        {"a link at the end", L"Cross\\a\\b", file, false},
-        {"a path outside the game folder", L"", outside + L"\\file.txt", false},
-    };
-    const std::string unixGame = UnixPath(game);
-    const std::string unixOutside = UnixPath(outside);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        // rm -rf removes links, never what they point to.
-        std::string commands = "rm -rf '" + unixGame + "' '" + unixOutside + "' && mkdir -p '" + unixGame +
-                               "/Cross/a/b' '" + unixOutside + "' && echo mine > '" + UnixPath(file) + "'";
-        if (*c.link != 0) {
-            const std::string linked = UnixPath(game + L"\\" + c.link);
-            commands += " && mv '" + linked + "' '" + unixOutside + "/moved' && ln -s '" + unixOutside + "/moved' '" +
-                        linked + "'";
-        }
-        RunShellWhilePumping(commands);
-        LinkFreeTree tree(game);
-        ASSERT_TRUE(tree.Open());
-        EXPECT_EQ(tree.CheckFolders(c.checked), c.passes);
-    }
-    // Reached through a link of its own, the game folder is what it points to.
-    const std::wstring through = scratch / L"Through";
-    RunShellWhilePumping("ln -s '" + unixGame + "' '" + UnixPath(through) + "'");
-    {
-        LinkFreeTree tree(through);
-        ASSERT_TRUE(tree.Open());
-        EXPECT_TRUE(tree.CheckFolders(through + L"\\Cross\\a\\b\\file.txt"));
-    }
-    RunShellWhilePumping("rm -rf '" + UnixPath(through) + "' '" + unixGame + "' '" + unixOutside + "'");
 }
 
 // A journal that can't be read is never guessed at: it stays, and so does the folder.

@@ -91,7 +91,11 @@ int Scan(const wchar_t* manifestPath, const wchar_t* game)
     }
     ScanResult result;
     const double start = Now();
-    ScanGameFolder(game, manifest, [](size_t, size_t) { return true; }, result);
+    HeldFolder folder;
+    if (!folder.Open(game)) {
+        return 2;
+    }
+    ScanGameFolder(folder, manifest, [](size_t, size_t) { return true; }, result);
     printf("scan_seconds: %.3f\nscan_files: %zu\nscan_damaged: %zu\nscan_bytes: %llu\n", Now() - start,
            result.checked, result.damagedFiles.size(), static_cast<unsigned long long>(result.bytesRead));
     return 0;

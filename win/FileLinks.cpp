@@ -1,68 +1,12 @@
 #include "FileLinks.h"
 
+#include "NtFiles.h"
+
 #include <winternl.h>
 
 namespace {
 
-// ntdll's file information calls, which every process has loaded:
-// SetFileInformationByHandle came only with Vista, and GetFileInformationByHandle
-// also asks for the volume's serial number, which costs some systems (wine)
-// a third of a millisecond a call.
-struct NtFileApi {
-    using InformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-    using ErrorFn = ULONG(WINAPI*)(NTSTATUS);
-    InformationFn set = nullptr;
-    InformationFn query = nullptr;
-    ErrorFn toError = nullptr;
-};
-
-const NtFileApi* NtFile()
-{
-    static const NtFileApi api = [] {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        NtFileApi found;
-        found.set = reinterpret_cast<NtFileApi::InformationFn>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-        found.query = reinterpret_cast<NtFileApi::InformationFn>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
-        found.toError =
-            reinterpret_cast<NtFileApi::ErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-        return found;
-    }();
-    if (api.set == nullptr || api.query == nullptr || api.toError == nullptr) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    return &api;
-}
-
-bool Information(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind, bool set)
-{
-    const NtFileApi* const api = NtFile();
-    if (api == nullptr) {
-        return false;
-    }
-    IO_STATUS_BLOCK io = {};
-    const NTSTATUS status = (set ? api->set : api->query)(file, &io, information, size, kind);
-    if (status < 0) {
-        SetLastError(api->toError(status));
-        return false;
-    }
-    return true;
-}
-
-bool SetInformation(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
-{
-    return Information(file, information, size, kind, true);
-}
-
-bool MarkForDeletion(HANDLE file)
-{
-    struct {
-        BOOLEAN deleteFile;
-    } disposition = {TRUE};
-    return SetInformation(file, &disposition, sizeof(disposition), FileDispositionInformation);
-}
+constexpr int kBasicInformation = 4, kStandardInformation = 5;
 
 // The name itself, never a link's target; any file kind.
 ScopedHandle OpenItself(const std::wstring& path, DWORD access)
@@ -83,7 +27,7 @@ bool IsLink(const std::wstring& path)
 bool AttributesOf(HANDLE file, DWORD& attributes)
 {
     FILE_BASIC_INFORMATION basic = {};
-    if (!Information(file, &basic, sizeof(basic), FileBasicInformation, false)) {
+    if (!FileInformation(file, &basic, sizeof(basic), kBasicInformation, false)) {
         return false;
     }
     attributes = basic.FileAttributes;
@@ -101,8 +45,8 @@ bool FileFacts(HANDLE file, DWORD& attributes, DWORD& links)
         BOOLEAN deletePending;
         BOOLEAN directory;
     } standard = {};
-    if (!Information(file, &basic, sizeof(basic), FileBasicInformation, false) ||
-        !Information(file, &standard, sizeof(standard), static_cast<FILE_INFORMATION_CLASS>(5), false)) {
+    if (!FileInformation(file, &basic, sizeof(basic), kBasicInformation, false) ||
+        !FileInformation(file, &standard, sizeof(standard), kStandardInformation, false)) {
         return false;
     }
     attributes = basic.FileAttributes;
@@ -150,6 +94,11 @@ bool DeleteItself(const std::wstring& path)
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
+    return DeleteOpened(file);
+}
+
+bool DeleteOpened(ScopedHandle& file)
+{
     // Files only: where a folder, or a link to one, is in the way, the caller fails.
     DWORD attributes = 0;
     DWORD links = 0;
@@ -184,23 +133,5 @@ bool SetAttributesOf(HANDLE file, DWORD attributes)
 {
     FILE_BASIC_INFORMATION basic = {};  // zero times: left as they are
     basic.FileAttributes = attributes;
-    return SetInformation(file, &basic, sizeof(basic), FileBasicInformation);
-}
-
-ScopedHandle ReopenSameFile(HANDLE held, const std::wstring& path)
-{
-    // Write sharing is for the holder's own handle, which may have written the file.
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BY_HANDLE_FILE_INFORMATION heldFacts, openedFacts;
-    if (!file.IsValid() || !GetFileInformationByHandle(held, &heldFacts) ||
-        !GetFileInformationByHandle(file.Get(), &openedFacts)) {
-        return ScopedHandle();
-    }
-    if (heldFacts.dwVolumeSerialNumber != openedFacts.dwVolumeSerialNumber ||
-        heldFacts.nFileIndexHigh != openedFacts.nFileIndexHigh || heldFacts.nFileIndexLow != openedFacts.nFileIndexLow) {
-        SetLastError(ERROR_FILE_INVALID);
-        return ScopedHandle();
-    }
-    return file;
+    return FileInformation(file, &basic, sizeof(basic), kBasicInformation, true);
 }

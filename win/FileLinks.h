@@ -37,13 +37,11 @@ ScopedHandle OpenOwnFile(const std::wstring& path, DWORD access, DWORD share, bo
 // name; otherwise GetLastError tells why.
 bool DeleteItself(const std::wstring& path);
 
+// Deletes the open `file` (opened with DELETE, FILE_READ_ATTRIBUTES and
+// FILE_WRITE_ATTRIBUTES, without following a link) as DeleteItself does, and
+// closes it; a folder is refused (ERROR_DIRECTORY).
+bool DeleteOpened(ScopedHandle& file);
+
 // Sets the attributes of the open `file` through its handle, so that a name
 // swapped meanwhile for another file can't receive them.
 bool SetAttributesOf(HANDLE file, DWORD attributes);
-
-// A handle of its own to the file `held` open at `path`, for a file position
-// of its own: checked to be that very file (which nobody else can change or
-// replace while `held` is open without write and delete sharing), not another
-// that took its name. Invalid, with the system's error, when it isn't
-// (ERROR_FILE_INVALID for another file).
-ScopedHandle ReopenSameFile(HANDLE held, const std::wstring& path);

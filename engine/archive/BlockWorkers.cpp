@@ -3,7 +3,7 @@
 #include "BlockDecoder.h"
 #include "CriticalSection.h"
 #include "DiagnosticsLog.h"
-#include "FileLinks.h"
+#include "NtFiles.h"
 #include "ScopedHandle.h"
 #include "SdkAllocator.h"
 #include "ThreadBoundary.h"
@@ -75,7 +75,7 @@ public:
 
     void Run()
     {
-        archive_ = ReopenSameFile(work_.archive, *work_.path);
+        archive_ = ReopenFile(work_.archive, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (!archive_.IsValid()) {
             Log(*work_.path + L" can't be opened again as the same file for decoding: " +
                 ErrorText(GetLastError()));

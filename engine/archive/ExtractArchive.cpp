@@ -85,7 +85,7 @@ UInt32 WindowsPartOf(UInt32 attributes)
 // Every file is staged beside its target while the old one still stands, so
 // the drive needs room for all of them at once: each rounded up to a cluster,
 // and a margin for folders and the journal.
-bool RoomFor(const ArchiveReader& reader, const std::vector<bool>& wanted, const std::wstring& destination)
+bool RoomFor(const ArchiveReader& reader, const std::vector<bool>& wanted, const HeldFolder& destination)
 {
     constexpr uint64_t kCluster = 4096;
     constexpr uint64_t kMargin = 1u << 20;
@@ -95,13 +95,13 @@ bool RoomFor(const ArchiveReader& reader, const std::vector<bool>& wanted, const
             needed += reader.IsFolder(i) ? kCluster : (reader.FileSize(i) + kCluster - 1) / kCluster * kCluster;
         }
     }
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExW(destination.c_str(), &available, nullptr, nullptr)) {
+    unsigned long long available = 0;
+    if (!destination.FreeBytes(available)) {
         return true;  // not known: the writes will tell
     }
-    if (available.QuadPart < needed) {
-        Log(L"not enough room in " + destination + L": the package needs " + Num(needed) + L" bytes, " +
-            Num(available.QuadPart) + L" are free");
+    if (available < needed) {
+        Log(L"not enough room in " + destination.Path() + L": the package needs " + Num(needed) + L" bytes, " +
+            Num(available) + L" are free");
         return false;
     }
     return true;
@@ -126,10 +126,10 @@ bool EntryName(const ArchiveReader& reader, UInt32 i, NameBuffer& buffer, std::w
 // can be decoded at once, side by side; then the commit.
 class Extraction : public EntryWriter {
 public:
-    Extraction(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
+    Extraction(HANDLE archive, const std::wstring& archivePath, HeldFolder& destination,
                const ExtractProgressFn& progress, const std::set<std::wstring>* only)
-        : reader_(archive, archivePath), archivePath_(archivePath), destination_(GameFolderPath(destination)),
-          progress_(progress), only_(only), repair_(destination_)
+        : reader_(archive, archivePath), archivePath_(archivePath), folder_(destination),
+          destination_(destination.Path()), progress_(progress), only_(only), repair_(destination)
     {
     }
 
@@ -220,11 +220,14 @@ private:
 
         // A repair that was cut short is undone first; one whose journal can't
         // be read holds the folder until someone looks at it.
-        const Recovery recovery = RecoverInterruptedRepair(destination_);
+        if (!folder_.StillThere()) {
+            return Outcome(ExtractResult::OutputFailed);
+        }
+        const Recovery recovery = RecoverInterruptedRepair(folder_);
         if (recovery == Recovery::Unreadable || recovery == Recovery::Failed) {
             return Outcome(ExtractResult::OutputFailed);
         }
-        if (!RoomFor(reader_, wanted_, destination_) || !repair_.Begin()) {
+        if (!RoomFor(reader_, wanted_, folder_) || !repair_.Begin()) {
             return Outcome(ExtractResult::OutputFailed);
         }
         Log(L"extracting " + Num(static_cast<uint32_t>(count_)) +
@@ -371,6 +374,7 @@ private:
 
     ArchiveReader reader_;
     const std::wstring& archivePath_;
+    HeldFolder& folder_;
     const std::wstring destination_;
     const ExtractProgressFn& progress_;
     const std::set<std::wstring>* only_;
@@ -406,16 +410,23 @@ int ExtractOutcome::Code() const
 ExtractOutcome UnpackArchive(const std::wstring& archivePath, const std::wstring& destination,
                              const ExtractProgressFn& progress)
 {
-    ScopedHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::shared_ptr<HeldFolder> archiveFolder = OpenFolderOf(archivePath);
+    ScopedHandle archive;
+    if (archiveFolder != nullptr) {
+        archive = archiveFolder->OpenFile(archivePath, GENERIC_READ, FILE_SHARE_READ, true);
+    }
     if (!archive.IsValid()) {
         Log(L"can't open " + archivePath + L": " + ErrorText(GetLastError()));
         return Outcome(ExtractResult::CannotOpen);
     }
-    return UnpackArchive(archive.Get(), archivePath, destination, progress);
+    HeldFolder folder;
+    if (!folder.Open(destination)) {
+        return Outcome(ExtractResult::OutputFailed);
+    }
+    return UnpackArchive(archive.Get(), archivePath, folder, progress);
 }
 
-ExtractOutcome UnpackArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
+ExtractOutcome UnpackArchive(HANDLE archive, const std::wstring& archivePath, HeldFolder& destination,
                              const ExtractProgressFn& progress, const std::set<std::wstring>* only)
 {
     return Extraction(archive, archivePath, destination, progress, only).Run();

@@ -1,6 +1,7 @@
 // Unpacking a 7z archive into a folder with the LZMA SDK's decoder.
 #pragma once
 
+#include "HeldFolder.h"
 #include "ProgressCallbacks.h"
 
 #include <windows.h>
@@ -42,11 +43,12 @@ struct ExtractOutcome {
 ExtractOutcome UnpackArchive(const std::wstring& archivePath, const std::wstring& destination,
                              const ExtractProgressFn& progress);
 // The same through the open `archive` (at `archivePath`, named in the log),
+// into the open folder `destination`,
 // which stays the caller's: what was checked of it is what is unpacked. With
 // `only`, just the entries of those names (as the archive spells them) are
 // written, and only the blocks that hold them are decoded: the archive's other
 // blocks need not be there at all. The progress then counts those entries.
-ExtractOutcome UnpackArchive(HANDLE archive, const std::wstring& archivePath, const std::wstring& destination,
+ExtractOutcome UnpackArchive(HANDLE archive, const std::wstring& archivePath, HeldFolder& destination,
                              const ExtractProgressFn& progress, const std::set<std::wstring>* only = nullptr);
 
 // UnpackArchive with its outcome as a number: 0 for success.

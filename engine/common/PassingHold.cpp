@@ -3,7 +3,6 @@
 #include "BuildSettings.h"
 #include "CriticalSection.h"
 #include "DiagnosticsLog.h"
-#include "FileLinks.h"
 #include "RestartManager.h"
 
 #include <algorithm>
@@ -23,12 +22,12 @@ std::wstring heldFile;  // the first that outlasted the limit
 // Whether an act failed as one on a file held open by another program would.
 // Access denied counts only where something is there: a scanner's open handle
 // makes a deleted file linger, and opening or replacing it is then denied.
-bool IsPassing(DWORD error, const std::wstring& path)
+bool IsPassing(DWORD error, const std::function<bool()>& present)
 {
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
         return true;
     }
-    return error == ERROR_ACCESS_DENIED && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return error == ERROR_ACCESS_DENIED && present();
 }
 
 void SetHeldNow(const std::wstring& path)
@@ -51,13 +50,13 @@ void SetHoldObserver(HoldObserver* newObserver)
     observer = newObserver;
 }
 
-bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act)
+bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act, const std::function<bool()>& present)
 {
     if (act()) {
         return true;
     }
     DWORD error = GetLastError();
-    if (!IsPassing(error, path)) {
+    if (!IsPassing(error, present)) {
         return false;
     }
     HoldObserver* const watcher = Observer();
@@ -84,7 +83,7 @@ bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act)
         pause = std::min(pause * 2, kLongestPauseMs);
         done = act();
         error = GetLastError();
-        if (done || !IsPassing(error, path)) {
+        if (done || !IsPassing(error, present)) {
             break;
         }
     }
@@ -96,7 +95,7 @@ bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act)
             watcher->Holding(std::wstring());
         }
     }
-    if (!done && IsPassing(error, path) && waited >= VNK_HOLD_LIMIT_MS) {
+    if (!done && IsPassing(error, present) && waited >= VNK_HOLD_LIMIT_MS) {
         CriticalSectionLocker locked(lock);
         if (heldFile.empty()) {
             heldFile = path;
@@ -104,16 +103,6 @@ bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act)
     }
     SetLastError(error);
     return done;
-}
-
-bool DeleteItselfWaiting(const std::wstring& path)
-{
-    return WaitOutHolds(path, [&path] { return DeleteItself(path); });
-}
-
-bool MoveWaiting(const std::wstring& from, const std::wstring& to)
-{
-    return WaitOutHolds(from, [&from, &to] { return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE; });
 }
 
 std::wstring HeldNow()

@@ -4,7 +4,7 @@
 // read access only. An act on such a file meanwhile (a rename, a delete, an
 // open for writing) fails with a sharing violation, a lock violation or
 // access denied. Every act on the game folder goes through WaitOutHolds,
-// which takes those answers as passing and tries again.
+// which takes those answers as passing and tries again (HeldFolder does).
 #pragma once
 
 #include <windows.h>
@@ -29,18 +29,15 @@ void SetHoldObserver(HoldObserver* observer);
 
 // Runs `act`, an act on the file or folder `path` that returns false with the
 // system's error in GetLastError. While it fails as an act on a file another
-// program holds would, it is tried again, the pauses growing from 20 ms to at
-// most 1 s, for at most the build's VNK_HOLD_LIMIT_MS in all, or until the
+// program holds would (a sharing or lock violation; access denied where
+// `present` says something is there: a scanner's open handle makes a deleted
+// file linger), it is tried again, the pauses growing from 20 ms to at most
+// 1 s, for at most the build's VNK_HOLD_LIMIT_MS in all, or until the
 // observer says the run is cancelled. After the first second the observer
 // hears of the hold, and the log names the file and, where Windows can tell,
 // the program that holds it. Returns the last try's result, its error still
 // in GetLastError; a hold that outlasted the limit is remembered (HeldFile).
-bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act);
-
-// The same for the acts the repair uses most: deleting a name itself (see
-// FileLinks.h) and renaming within a folder (MoveFileExW without flags).
-bool DeleteItselfWaiting(const std::wstring& path);
-bool MoveWaiting(const std::wstring& from, const std::wstring& to);
+bool WaitOutHolds(const std::wstring& path, const std::function<bool()>& act, const std::function<bool()>& present);
 
 // The file held for more than a second right now; empty: none.
 std::wstring HeldNow();

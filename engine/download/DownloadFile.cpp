@@ -3,9 +3,7 @@
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "DownloadRetry.h"
-#include "FileLinks.h"
 #include "HttpGet.h"
-#include "PassingHold.h"
 #include "ScopedHandle.h"
 
 DWORD DefaultStallTimeoutMs() { return VNK_STALL_TIMEOUT_MS; }
@@ -23,6 +21,8 @@ std::wstring Speed(uint64_t bytes, DWORD ms)
 // The file that receives the body, and how much it holds.
 class PartFile {
 public:
+    explicit PartFile(HeldFolder& folder) : folder_(folder) {}
+
     // Opens `path`, keeping what it holds when `keep`. A file that is a link,
     // or has another name elsewhere, is never written to: it is replaced by a
     // new, empty one.
@@ -31,10 +31,7 @@ public:
         path_ = path;
         size_ = 0;
         bool kept = false;
-        WaitOutHolds(path, [&] {
-            file_ = OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_WRITE, keep, kept);
-            return file_.IsValid();
-        });
+        file_ = folder_.OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_WRITE, keep, kept);
         if (!file_.IsValid() || !kept) {
             if (keep && file_.IsValid()) {
                 Log(path + L" was not the file kept from before (a link, or a file with another name): from byte 0");
@@ -72,10 +69,12 @@ public:
     bool Close() { return file_.Close(); }
 
 private:
+    HeldFolder& folder_;
     std::wstring path_;
     ScopedHandle file_;
     uint64_t size_ = 0;
 };
+
 
 // How one attempt, or the whole download, ended: Retry is an attempt's
 // failure that may pass; GaveUp, the download's after its last attempt failed
@@ -287,7 +286,10 @@ private:
 void PartialDownload::Discard()
 {
     if (!file.empty()) {
-        DeleteItselfWaiting(file);
+        std::shared_ptr<HeldFolder> in = folder != nullptr ? folder : OpenFolderOf(file);
+        if (in != nullptr) {
+            in->Delete(file);
+        }
     }
     *this = PartialDownload();
 }
@@ -297,22 +299,26 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
 {
     const std::wstring temporary = destination + L".tmp";
     Log(L"GET " + url);
-    DeleteItselfWaiting(destination);
+    const std::shared_ptr<HeldFolder> folder = options.folder != nullptr ? options.folder : OpenFolderOf(destination);
+    if (folder == nullptr || !folder->StillThere()) {
+        return false;
+    }
+    folder->Delete(destination);
 
-    // A partial file is only ever continued from the address it came from.
+    // A partial file is only ever continued from the address it came from, in the same folder.
     PartialDownload* const partial = options.partial;
-    const bool keep = partial != nullptr && partial->url == url && partial->file == temporary;
+    const bool keep = partial != nullptr && partial->url == url && partial->file == temporary && partial->folder == folder;
     if (partial != nullptr && !keep) {
         partial->Discard();
     }
     if (!keep) {
-        DeleteItselfWaiting(temporary);
+        folder->Delete(temporary);
     }
 
-    PartFile file;
+    PartFile file(*folder);
     if (!file.Open(temporary, keep)) {
         Log(L"can't create " + temporary + L": " + ErrorText(GetLastError()));
-        DeleteItselfWaiting(temporary);
+        folder->Delete(temporary);
         if (partial != nullptr) {
             *partial = PartialDownload();
         }
@@ -334,7 +340,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
         *partial = PartialDownload();
     }
     if (outcome == Outcome::Complete) {
-        if (MoveWaiting(temporary, destination)) {
+        if (folder->StillThere() && folder->Move(temporary, destination)) {
             return true;
         }
         Log(L"can't move " + temporary + L" to " + destination + L": " + ErrorText(GetLastError()));
@@ -342,10 +348,16 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
     }
     // Only a download that may still pass keeps what it has, for the next call.
     if (outcome == Outcome::GaveUp && resumable && partial != nullptr) {
-        *partial = PartialDownload{url, temporary, download.Validator(), download.Total()};
+        *partial = PartialDownload{url, temporary, download.Validator(), download.Total(), folder};
         Log(url + L": keeping " + temporary + L" to resume");
         return false;
     }
-    DeleteItselfWaiting(temporary);
+    folder->Delete(temporary);
     return false;
+}
+
+bool DeleteFromFolderOf(const std::wstring& path)
+{
+    const std::shared_ptr<HeldFolder> folder = OpenFolderOf(path);
+    return folder != nullptr && folder->Delete(path);
 }

@@ -2,12 +2,14 @@
 // with retries, resumption and a bound on what a server can make us write.
 #pragma once
 
+#include "HeldFolder.h"
 #include "ProgressCallbacks.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // What is kept of a download that failed, so that a later call asks the server
@@ -17,6 +19,7 @@ struct PartialDownload {
     std::wstring file;
     std::wstring validator;  // the first answer's strong ETag, else its Last-Modified
     uint64_t total = 0;      // the whole file's length, as that answer announced it
+    std::shared_ptr<HeldFolder> folder;  // where `file` is
 
     // Deletes the partial file and forgets it.
     void Discard();
@@ -27,6 +30,10 @@ struct PartialDownload {
 DWORD DefaultStallTimeoutMs();
 
 struct DownloadOptions {
+    // The folder the destination lies in, held open (see HeldFolder.h): every
+    // act on the destination and its ".tmp" goes through it. Null: the
+    // destination's folder is opened for this download.
+    std::shared_ptr<HeldFolder> folder;
     // Most bytes taken whatever the server announces; 0: no bound.
     uint64_t limit = 0;
     // Most bytes taken when the server announces no length; 0: no bound.
@@ -62,3 +69,7 @@ struct DownloadOptions {
 // it, or when the final move failed.
 bool DownloadFile(const std::wstring& url, const std::wstring& destination, const DownloadProgressFn& progress,
                   const DownloadOptions& options = DownloadOptions());
+
+// Deletes the file `path` itself (as HeldFolder::Delete does), its folder
+// opened for it: for scratch files of the program's own, in the temporary folder.
+bool DeleteFromFolderOf(const std::wstring& path);

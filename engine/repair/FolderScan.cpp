@@ -1,8 +1,6 @@
 #include "FolderScan.h"
 
 #include "DiagnosticsLog.h"
-#include "FileLinks.h"
-#include "LinkFreeTree.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
 #include "ThreadBoundary.h"
@@ -38,9 +36,8 @@ std::wstring LocalPath(const std::wstring& folder, const std::wstring& entry)
 
 // What the workers share: the next file to take, and each file's verdict.
 struct ScanJob {
-    const std::wstring* folder = nullptr;
+    HeldFolder* folder = nullptr;
     const PackageManifest* manifest = nullptr;
-    const LinkFreeTree* tree = nullptr;
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<uint64_t> bytesRead{0};
@@ -56,36 +53,34 @@ bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, std::vector<char>& buffer,
               ScanJob& job)
 {
-    WIN32_FILE_ATTRIBUTE_DATA facts;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &facts)) {
-        if (!IsMissing(GetLastError())) {
-            Log(L"can't look at " + path + L": " + ErrorText(GetLastError()) + L"; it counts as damaged");
+    ScopedHandle handle = job.folder->OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false, true);
+    if (!handle.IsValid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_CANT_ACCESS_FILE) {
+            job.refused = true;  // a link (logged)
+            return false;
         }
-        return false;
-    }
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        job.refused = true;
-        return job.tree->Refuse(path);
-    }
-    if ((facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (IsMissing(error)) {
+            return false;
+        }
+        // A folder where the file is counts as damaged; one that is a link refuses the scan.
+        const DWORD attributes = job.folder->Attributes(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            job.refused = true;
+            Log(L"refused: " + path + L" is a link (a junction, symbolic link or mount point) below the folder " +
+                job.folder->Path());
+        } else if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            Log(L"can't open " + path + L": " + ErrorText(error) + L"; it counts as damaged");
+        }
         return false;
     }
     if (file.keep) {
         return true;  // the game's own: present is enough
     }
-    if ((uint64_t(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow) != file.size) {
+    DWORD high = 0;
+    const DWORD low = GetFileSize(handle.Get(), &high);
+    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || (uint64_t(high) << 32 | low) != file.size) {
         return false;
-    }
-    ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.IsValid()) {
-        Log(L"can't open " + path + L": " + ErrorText(GetLastError()) + L"; it counts as damaged");
-        return false;
-    }
-    DWORD attributes = 0;
-    if (!AttributesOf(handle.Get(), attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        job.refused = true;  // made a link since it was looked at
-        return job.tree->Refuse(path);
     }
     if (!sha.Start()) {
         return false;
@@ -117,7 +112,7 @@ void ScanFiles(ScanJob& job)
     std::vector<char> buffer(kReadPiece);
     const std::vector<ManifestFile>& files = job.manifest->files;
     for (size_t i = job.next++; i < files.size() && !job.stop && !job.refused; i = job.next++) {
-        job.damaged[i] = !IsIntact(LocalPath(*job.folder, files[i].path), files[i], sha, buffer, job);
+        job.damaged[i] = !IsIntact(LocalPath(job.folder->Path(), files[i].path), files[i], sha, buffer, job);
         ++job.done;
     }
 }
@@ -134,16 +129,16 @@ DWORD WINAPI ScanThreadProc(LPVOID parameter)
 // Checks, and holds for the scan, every folder below the game folder that the
 // manifest's files and folders pass or are; false (logged) at a link or a
 // folder that can't be held.
-bool HoldFolders(LinkFreeTree& tree, const std::wstring& folder, const PackageManifest& manifest)
+bool HoldFolders(HeldFolder& folder, const PackageManifest& manifest)
 {
     for (const ManifestFile& file : manifest.files) {
-        if (!tree.CheckFolders(LocalPath(folder, file.path))) {
+        if (!folder.HoldFoldersOf(LocalPath(folder.Path(), file.path))) {
             return false;
         }
     }
     for (const std::wstring& entry : manifest.folders) {
         // The folder itself too: as the last of the folders on the way to a name inside it.
-        if (!tree.CheckFolders(LocalPath(folder, entry) + L"\\")) {
+        if (!folder.HoldFoldersOf(LocalPath(folder.Path(), entry) + L"\\")) {
             return false;
         }
     }
@@ -152,19 +147,16 @@ bool HoldFolders(LinkFreeTree& tree, const std::wstring& folder, const PackageMa
 
 }  // namespace
 
-ScanOutcome ScanGameFolder(const std::wstring& gameFolder, const PackageManifest& manifest,
-                           const ScanProgressFn& progress, ScanResult& result)
+ScanOutcome ScanGameFolder(HeldFolder& folder, const PackageManifest& manifest, const ScanProgressFn& progress,
+                           ScanResult& result)
 {
     result = ScanResult();
-    const std::wstring folder = GameFolderPath(gameFolder);
-    LinkFreeTree tree(folder);
-    if (!tree.Open() || !HoldFolders(tree, folder, manifest)) {
+    if (!HoldFolders(folder, manifest)) {
         return ScanOutcome::Refused;
     }
     ScanJob job;
     job.folder = &folder;
     job.manifest = &manifest;
-    job.tree = &tree;
     job.damaged.assign(manifest.files.size(), 0);
 
     // A thread a processor reads and hashes; the calling thread reports, and
@@ -214,7 +206,7 @@ ScanOutcome ScanGameFolder(const std::wstring& gameFolder, const PackageManifest
         }
     }
     for (size_t i = 0; i < manifest.folders.size(); ++i) {
-        const DWORD attributes = GetFileAttributesW(LocalPath(folder, manifest.folders[i]).c_str());
+        const DWORD attributes = folder.Attributes(LocalPath(folder.Path(), manifest.folders[i]));
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             result.missingFolders.push_back(i);
         }

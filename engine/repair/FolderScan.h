@@ -5,6 +5,7 @@
 // in large pieces on a few threads at once.
 #pragma once
 
+#include "HeldFolder.h"
 #include "PackageManifest.h"
 
 #include <cstdint>
@@ -31,5 +32,5 @@ enum class ScanOutcome {
 // Scans `folder` (the game folder). What the repair would refuse to act
 // through, the scan refuses to read through: a junction, symbolic link or
 // mount point below the game folder, or a folder there that can't be held.
-ScanOutcome ScanGameFolder(const std::wstring& folder, const PackageManifest& manifest,
+ScanOutcome ScanGameFolder(HeldFolder& folder, const PackageManifest& manifest,
                            const ScanProgressFn& progress, ScanResult& result);

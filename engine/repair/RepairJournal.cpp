@@ -2,8 +2,6 @@
 
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
-#include "FileLinks.h"
-#include "PassingHold.h"
 #include "ProtectedSettings.h"
 #include "Utf8.h"
 
@@ -75,11 +73,11 @@ bool JournalMac::Next(const std::string& line, std::string& mac)
     return true;
 }
 
-bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identity)
+bool JournalWriter::Open(HeldFolder& folder)
 {
-    folder_ = folder;
-    path_ = folder + L"\\" + kJournalName;
-    identity_ = identity;
+    folder_ = &folder;
+    path_ = folder.PathOf(kJournalName);
+    const std::wstring& identity = folder.Identity();
     std::string key;
     if (!JournalKey(key)) {
         return false;
@@ -87,11 +85,8 @@ bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identit
     // CREATE_NEW: a journal that is there already belongs to a repair that has
     // not been rolled back, and is never overwritten; nor is its repair's id,
     // which is made anew only once this journal is ours.
-    if (!WaitOutHolds(path_, [this] {
-            file_ = ScopedHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-            return file_.IsValid();
-        })) {
+    file_ = folder.CreateNew(path_, GENERIC_WRITE, FILE_SHARE_READ);
+    if (!file_.IsValid()) {
         Log(L"can't create " + path_ + L": " + ErrorText(GetLastError()));
         return false;
     }
@@ -100,7 +95,7 @@ bool JournalWriter::Open(const std::wstring& folder, const std::wstring& identit
     if (!NewRepairId(identity, repairId) || !mac_->Start(identity, repairId)) {
         Log(L"can't sign the journal: " + ErrorText(GetLastError()));
         file_.Close();
-        DeleteItselfWaiting(path_);
+        folder.Delete(path_);
         return false;
     }
     return Append({std::wstring(kHeader, kHeader + sizeof(kHeader) - 1)}, false);
@@ -124,17 +119,17 @@ bool JournalWriter::MarkDone() { return Append({L"done"}, true); }
 bool JournalWriter::Remove()
 {
     file_.Close();
-    return DeleteJournal(folder_, identity_);
+    return folder_ == nullptr || DeleteJournal(*folder_);
 }
 
-bool DeleteJournal(const std::wstring& folder, const std::wstring& identity)
+bool DeleteJournal(HeldFolder& folder)
 {
-    const std::wstring path = folder + L"\\" + kJournalName;
-    if (!DeleteItselfWaiting(path)) {
+    const std::wstring path = folder.PathOf(kJournalName);
+    if (!folder.Delete(path)) {
         Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
         return false;
     }
-    ForgetRepairId(identity);
+    ForgetRepairId(folder.Identity());
     return true;
 }
 
@@ -159,21 +154,18 @@ bool JournalWriter::Append(const std::vector<std::wstring>& lines, bool flush)
     return true;
 }
 
-JournalState ReadJournal(const std::wstring& folder, const std::wstring& identity, RepairRecord& record)
+JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
 {
     record = RepairRecord();
-    const std::wstring path = folder + L"\\" + kJournalName;
-    if (IsLink(path)) {
-        Log(path + L" is a link, not a journal of this program");
-        return JournalState::Unreadable;
-    }
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const std::wstring path = folder.PathOf(kJournalName);
+    const std::wstring& identity = folder.Identity();
+    ScopedHandle file = folder.OpenFile(path, GENERIC_READ, FILE_SHARE_READ, false);
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return JournalState::None;
         }
+        // A link there, or a folder: not a journal of this program.
         Log(L"can't open " + path + L": " + ErrorText(error));
         return JournalState::Unreadable;
     }

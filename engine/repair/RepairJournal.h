@@ -19,6 +19,7 @@
 // acted on.
 #pragma once
 
+#include "HeldFolder.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
 
@@ -62,9 +63,8 @@ private:
 // Writes the journal of one repair as it goes.
 class JournalWriter {
 public:
-    // Creates the journal in `folder` (whose identity, see FolderIdentity, is
-    // `identity`) with its first line.
-    bool Open(const std::wstring& folder, const std::wstring& identity);
+    // Creates the journal in `folder` with its first line.
+    bool Open(HeldFolder& folder);
     bool AddFolder(const std::wstring& relative);
     bool AddStaged(const std::wstring& relative);
     // The replacements, on disk before any of them is made.
@@ -77,20 +77,21 @@ public:
 private:
     bool Append(const std::vector<std::wstring>& lines, bool flush);
 
-    std::wstring folder_, path_, identity_;
+    HeldFolder* folder_ = nullptr;
+    std::wstring path_;
     ScopedHandle file_;
     std::unique_ptr<JournalMac> mac_;
 };
 
 enum class JournalState { None, Read, Unreadable };
 
-// Reads the journal in `folder` (of identity `identity`) into `record`. A last
+// Reads the journal in `folder` into `record`. A last
 // line without its line end was being written when the program stopped and is
 // left out; anything else that isn't a line of the format, or whose MAC
 // doesn't check out (no repair under way in the folder among them), or a
 // journal that is a link, makes the journal unreadable.
-JournalState ReadJournal(const std::wstring& folder, const std::wstring& identity, RepairRecord& record);
+JournalState ReadJournal(HeldFolder& folder, RepairRecord& record);
 
-// Deletes the journal of a repair that is over in `folder` (of identity
-// `identity`), and forgets the repair's id; false (logged) when it stays.
-bool DeleteJournal(const std::wstring& folder, const std::wstring& identity);
+// Deletes the journal of a repair that is over in `folder`, and forgets the
+// repair's id; false (logged) when it stays.
+bool DeleteJournal(HeldFolder& folder);

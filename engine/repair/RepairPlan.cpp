@@ -2,8 +2,6 @@
 
 #include "AsciiCase.h"
 #include "DiagnosticsLog.h"
-#include "FileLinks.h"
-#include "PassingHold.h"
 #include "Sha256.h"
 
 #include <algorithm>
@@ -29,7 +27,7 @@ bool FetchManifestFrom(const RepairConfig& config, const std::wstring& url, cons
         options.revalidate = pass > 0;
         const bool fetched = DownloadFile(url, path, [](uint32_t) { return true; }, options) &&
                              ReadSmallFile(path, config.manifestSize, bytes);
-        DeleteItselfWaiting(path);
+        DeleteFromFolderOf(path);
         if (!fetched) {
             Log(url + L": the package's manifest can't be had there");
             return false;
@@ -131,7 +129,7 @@ std::vector<RangeRequest> Requests(const PackageManifest& manifest, const std::s
 
 }  // namespace
 
-PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& gameFolder, const std::wstring& manifestPath,
                        const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan)
 {
     plan = RepairPlan();
@@ -140,8 +138,9 @@ PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, c
         return options.cancelled && options.cancelled() ? PlanOutcome::Stopped : PlanOutcome::Planned;
     }
     ScanResult scan;
+    const std::wstring& folder = gameFolder.Path();
     const DWORD start = GetTickCount();
-    switch (ScanGameFolder(folder, manifest, scanProgress, scan)) {
+    switch (ScanGameFolder(gameFolder, manifest, scanProgress, scan)) {
     case ScanOutcome::Complete:
         break;
     case ScanOutcome::Stopped:

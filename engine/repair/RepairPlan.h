@@ -41,5 +41,5 @@ enum class PlanOutcome {
 // The plan for repairing `folder` as `config` announces the package. The
 // manifest is fetched into `manifestPath` (a scratch file) and must be exactly
 // what the configuration names; `scanProgress` reports the scan and can stop it.
-PlanOutcome PlanRepair(const RepairConfig& config, const std::wstring& folder, const std::wstring& manifestPath,
+PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& folder, const std::wstring& manifestPath,
                 const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan);

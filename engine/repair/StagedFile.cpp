@@ -2,7 +2,6 @@
 
 #include "DiagnosticsLog.h"
 #include "FileLinks.h"
-#include "PassingHold.h"
 
 #include <windows.h>
 
@@ -13,18 +12,11 @@ constexpr DWORD kWritePiece = 4u << 20;
 
 }  // namespace
 
-bool StagingFile::Create(const std::wstring& path, bool mustBeNew)
+bool StagingFile::Create(HeldFolder& folder, const std::wstring& path)
 {
     path_ = path;
-    file_.Close();
-    if (!mustBeNew && !DeleteItselfWaiting(path)) {
-        return false;
-    }
-    return WaitOutHolds(path, [this, &path] {
-        file_ = ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file_.IsValid();
-    });
+    file_ = folder.CreateNew(path, GENERIC_WRITE, FILE_SHARE_READ);
+    return file_.IsValid();
 }
 
 bool StagingFile::SetAttributes(DWORD attributes)

@@ -2,6 +2,7 @@
 // StagedRepair.h, which picks its name).
 #pragma once
 
+#include "HeldFolder.h"
 #include "ScopedHandle.h"
 
 #include <windows.h>
@@ -11,11 +12,10 @@
 
 class StagingFile {
 public:
-    // Creates the file at `path`: only where no file is yet when `mustBeNew`,
-    // else in place of one, which is deleted first (its name only: a link or
-    // another name of a file elsewhere is never written through). False when
-    // it can't be made; the system's error is then GetLastError's.
-    bool Create(const std::wstring& path, bool mustBeNew);
+    // Creates the file at `path` in `folder`, only where no file is yet
+    // (ERROR_FILE_EXISTS). False when it can't be made; the system's error is
+    // then GetLastError's.
+    bool Create(HeldFolder& folder, const std::wstring& path);
 
     // Appends bytes; false (logged) when they can't all be written.
     bool Write(const unsigned char* data, size_t size);

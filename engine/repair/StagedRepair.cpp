@@ -2,10 +2,7 @@
 
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
-#include "FileLinks.h"
 #include "FileNameCase.h"
-#include "FolderListing.h"
-#include "PassingHold.h"
 
 #include <windows.h>
 
@@ -13,15 +10,10 @@
 
 namespace {
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Deletes a file, read-only or not, never through a link; true when it is gone.
-bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
+bool DeleteAnyway(HeldFolder& folder, const std::wstring& path)
 {
-    if (!tree.CheckFolders(path)) {
-        return false;
-    }
-    if (DeleteItselfWaiting(path)) {
+    if (folder.Delete(path)) {
         return true;
     }
     Log(L"can't delete " + path + L": " + ErrorText(GetLastError()));
@@ -29,12 +21,9 @@ bool DeleteAnyway(LinkFreeTree& tree, const std::wstring& path)
 }
 
 // Renames within the game folder, never through a link.
-bool Move(LinkFreeTree& tree, const std::wstring& from, const std::wstring& to)
+bool Move(HeldFolder& folder, const std::wstring& from, const std::wstring& to)
 {
-    if (!tree.CheckFolders(from) || !tree.CheckFolders(to)) {
-        return false;
-    }
-    if (MoveWaiting(from, to)) {
+    if (folder.Move(from, to)) {
         return true;
     }
     Log(L"can't move " + from + L" to " + to + L": " + ErrorText(GetLastError()));
@@ -52,13 +41,6 @@ struct Undone {
     }
 };
 
-// The full path of `relative`, a path as the journal records it, inside the
-// game folder `folder`.
-std::wstring At(const std::wstring& folder, const std::wstring& relative)
-{
-    return folder.back() == L'\\' ? folder + relative : folder + L"\\" + relative;
-}
-
 // Short names tried in one folder for a staging file or a backup; every one-
 // and two-character name, more than one folder ever needs.
 constexpr unsigned kShortNames = 37 + 37 * 37;
@@ -66,33 +48,33 @@ constexpr unsigned kShortNames = 37 + 37 * 37;
 // Puts `folder` back as the journal `record` says it was. Each step looks at
 // what is there, so that it is right wherever the repair stopped; no step
 // passes a link.
-Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
+Undone RollBackRecord(HeldFolder& folder, const RepairRecord& record)
 {
     Undone undone;
     // Before the commit nothing was replaced: only staging files and folders go.
     for (auto r = record.replacements.rbegin(); record.committing && r != record.replacements.rend(); ++r) {
-        const std::wstring staging = At(folder, r->staging), target = At(folder, r->target);
+        const std::wstring staging = folder.PathOf(r->staging), target = folder.PathOf(r->target);
         if (!r->backup.empty()) {
-            const std::wstring backup = At(folder, r->backup);
+            const std::wstring backup = folder.PathOf(r->backup);
             // Where the repair itself knows which targets it moved aside, only
             // those are put back: a file under the backup name may be the
             // player's. From a journal, a backup there was the repair's: its
             // name was free when the commit began.
-            if (record.movesKnown ? r->movedAside : Exists(backup)) {
+            if (record.movesKnown ? r->movedAside : folder.Exists(backup)) {
                 // The target was moved aside; what stands there now is new.
-                if (Exists(target) && !DeleteAnyway(tree, target)) {
+                if (folder.Exists(target) && !DeleteAnyway(folder, target)) {
                     undone.ok = false;
                     continue;
                 }
-                if (!Move(tree, backup, target)) {
+                if (!Move(folder, backup, target)) {
                     undone.ok = false;
                     continue;
                 }
                 ++undone.restored;
             }
-        } else if (!Exists(staging) && Exists(target)) {
+        } else if (!folder.Exists(staging) && folder.Exists(target)) {
             // A new file that was moved in already.
-            if (DeleteAnyway(tree, target)) {
+            if (DeleteAnyway(folder, target)) {
                 ++undone.removedNew;
             } else {
                 undone.ok = false;
@@ -100,9 +82,9 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
         }
     }
     for (const std::wstring& relative : record.staged) {
-        const std::wstring staging = At(folder, relative);
-        if (Exists(staging)) {
-            if (DeleteAnyway(tree, staging)) {
+        const std::wstring staging = folder.PathOf(relative);
+        if (folder.Exists(staging)) {
+            if (DeleteAnyway(folder, staging)) {
                 ++undone.staging;
             } else {
                 undone.ok = false;
@@ -113,11 +95,8 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
     // holds something not the repair's stays; one that can't be removed for
     // another reason is a step not undone.
     for (auto f = record.folders.rbegin(); f != record.folders.rend(); ++f) {
-        const std::wstring path = At(folder, *f);
-        tree.Release(path);
-        if (!tree.CheckFolders(path) || IsLink(path)) {
-            undone.ok = false;
-        } else if (WaitOutHolds(path, [&path] { return RemoveDirectoryW(path.c_str()) != FALSE; })) {
+        const std::wstring path = folder.PathOf(*f);
+        if (folder.RemoveFolder(path)) {
             ++undone.folders;
         } else if (GetLastError() == ERROR_DIR_NOT_EMPTY) {
             Log(L"the folder " + path + L" is kept: it holds files the repair did not write");
@@ -131,11 +110,11 @@ Undone RollBackRecord(LinkFreeTree& tree, const std::wstring& folder, const Repa
 
 // The repair is in place; what is left of the old files goes. Returns how
 // many could not be deleted (each logged).
-unsigned DeleteBackups(LinkFreeTree& tree, const std::wstring& folder, const RepairRecord& record)
+unsigned DeleteBackups(HeldFolder& folder, const RepairRecord& record)
 {
     unsigned left = 0;
     for (const Replacement& r : record.replacements) {
-        if (!r.backup.empty() && !DeleteAnyway(tree, At(folder, r.backup))) {
+        if (!r.backup.empty() && !DeleteAnyway(folder, folder.PathOf(r.backup))) {
             ++left;
         }
     }
@@ -154,20 +133,21 @@ StagedRepair::~StagedRepair()
 bool StagedRepair::Begin()
 {
     record_.movesKnown = true;
-    open_ = tree_.Open() && journal_.Open(folder_, tree_.Identity());
+    open_ = folder_.StillThere() && journal_.Open(folder_);
     return open_;
 }
 
 std::wstring StagedRepair::Relative(const std::wstring& path) const
 {
-    const std::wstring below = tree_.Below(path);
+    const std::wstring below = folder_.Below(path);
     return below.empty() ? path : below;
 }
 
 bool StagedRepair::CreateFoldersAlong(std::wstring& path)
 {
     // Only below the game folder: its own path exists already.
-    for (size_t i = folder_.size() + (folder_.back() == L'\\' ? 0 : 1); i < path.size(); ++i) {
+    const std::wstring& root = folder_.Path();
+    for (size_t i = root.size() + (root.back() == L'\\' ? 0 : 1); i < path.size(); ++i) {
         if (path[i] == L'/' || path[i] == L'\\') {
             path[i] = L'\\';
             if (!CreateFolder(path.substr(0, i))) {
@@ -184,17 +164,10 @@ bool StagedRepair::CreateFolder(const std::wstring& path)
         return true;
     }
     bool created = false;
-    if (!tree_.CreateFolder(path, created)) {
-        return false;
-    }
-    const DWORD error = GetLastError();
-    const DWORD attributes = created ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        Log(L"can't create the folder " + path + L": " + ErrorText(error));
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        Log(L"refused: a file stands where the package has the folder " + path);
+    if (!folder_.CreateFolder(path, created)) {
+        if (GetLastError() != ERROR_CANT_ACCESS_FILE && GetLastError() != ERROR_DIRECTORY) {
+            Log(L"can't create the folder " + path + L": " + ErrorText(GetLastError()));
+        }
         return false;
     }
     if (created) {
@@ -215,8 +188,8 @@ DWORD StagedRepair::Listed(const std::wstring& path)
         // Read once, before this repair writes anything there: what is there,
         // and what it is, without asking for one name after another.
         std::map<std::wstring, DWORD> names;
-        ListFolder(path.substr(0, slash), [&names](const WIN32_FIND_DATAW& found) {
-            names[FileNameKey(found.cFileName)] = found.dwFileAttributes;
+        folder_.List(path.substr(0, slash), [&names](const std::wstring& name, DWORD attributes) {
+            names[FileNameKey(name)] = attributes;
         });
         listing = listings_.emplace(parent, std::move(names)).first;
     }
@@ -238,7 +211,7 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
     // name is never touched.
     const std::wstring part = target + L".part";
     if (part.size() + 1 <= kMaxOutputPath && !Taken(part)) {
-        if (file.Create(part, true)) {
+        if (file.Create(folder_, part)) {
             return true;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -257,7 +230,7 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
         if (Taken(path)) {
             continue;
         }
-        if (file.Create(path, true)) {
+        if (file.Create(folder_, path)) {
             return true;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -270,12 +243,14 @@ bool StagedRepair::CreateBeside(const std::wstring& target, StagingFile& file)
 
 bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
 {
-    if (!tree_.CheckFolders(target)) {
+    if (!folder_.HoldFoldersOf(target)) {
         return false;
     }
     const DWORD attributes = Listed(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return tree_.Refuse(target);
+        Log(L"refused: " + target + L" is a link (a junction, symbolic link or mount point) below the folder " +
+            folder_.Path());
+        return false;
     }
     // A folder is never moved aside as a file's backup: its contents are the player's.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -292,7 +267,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     // nothing to do for it, and a roll-back deletes it.
     bool created = false;
     if (Listed(target) == INVALID_FILE_ATTRIBUTES) {
-        created = file.Create(target, true);
+        created = file.Create(folder_, target);
         if (!created && GetLastError() != ERROR_FILE_EXISTS) {
             Log(L"can't create " + target + L": " + ErrorText(GetLastError()));
             return false;
@@ -333,7 +308,7 @@ bool StagedRepair::Commit()
 {
     const DWORD start = GetTickCount();
     size_t moves = 0;
-    if (!PlanBackups(moves) || !JournalCommit()) {
+    if (!folder_.StillThere() || !PlanBackups(moves) || !JournalCommit()) {
         RollBack();
         return false;
     }
@@ -358,7 +333,7 @@ bool StagedRepair::PlanBackups(size_t& moves)
         if (r.staging == r.target) {
             continue;  // a new file, written in place
         }
-        const std::wstring target = At(folder_, r.target);
+        const std::wstring target = folder_.PathOf(r.target);
         const std::wstring backup = BackupName(target);
         if (backup.empty()) {
             Log(L"can't replace " + target + L": no free name to keep the old file under");
@@ -386,12 +361,12 @@ bool StagedRepair::MoveIntoPlace(size_t most)
         if (replaced == most) {
             break;
         }
-        const std::wstring target = At(folder_, r.target);
-        if (!Move(tree_, target, At(folder_, r.backup))) {
+        const std::wstring target = folder_.PathOf(r.target);
+        if (!Move(folder_, target, folder_.PathOf(r.backup))) {
             return false;
         }
         r.movedAside = true;
-        if (!Move(tree_, At(folder_, r.staging), target)) {
+        if (!Move(folder_, folder_.PathOf(r.staging), target)) {
             return false;
         }
         ++replaced;
@@ -403,7 +378,7 @@ void StagedRepair::CleanUp()
 {
     record_.done = true;
     open_ = false;
-    const unsigned left = DeleteBackups(tree_, folder_, record_);
+    const unsigned left = DeleteBackups(folder_, record_);
     if (left != 0) {
         // The journal, marked done, lets the next start delete them.
         Log(Num(left) + L" old files could not be deleted yet; the journal stays for the next start to delete them");
@@ -434,7 +409,8 @@ bool StagedRepair::CutShortForTests(size_t moves)
 bool StagedRepair::RollBack()
 {
     open_ = false;
-    const Undone undone = RollBackRecord(tree_, folder_, record_);
+    folder_.StillThere();  // where it moved, nothing is undone: the journal stays with the folder
+    const Undone undone = RollBackRecord(folder_, record_);
     Log(L"repair rolled back: " + undone.Text());
     if (!undone.ok) {
         Log(L"the journal stays for the next start to finish the roll-back");
@@ -443,19 +419,23 @@ bool StagedRepair::RollBack()
     return journal_.Remove();
 }
 
-Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
+Recovery RecoverInterruptedRepair(const std::wstring& path)
 {
-    const std::wstring folder = GameFolderPath(gameFolder);
-    LinkFreeTree tree(folder);
-    if (!tree.Open()) {
+    HeldFolder folder;
+    if (!folder.Open(path)) {
         return Recovery::NothingToDo;  // no folder: no journal either
     }
+    return RecoverInterruptedRepair(folder);
+}
+
+Recovery RecoverInterruptedRepair(HeldFolder& folder)
+{
     RepairRecord record;
-    switch (ReadJournal(folder, tree.Identity(), record)) {
+    switch (ReadJournal(folder, record)) {
     case JournalState::None:
         return Recovery::NothingToDo;
     case JournalState::Unreadable:
-        Log(L"an earlier repair's journal in " + folder + L" can't be read: it is left alone, and so is the folder");
+        Log(L"an earlier repair's journal in " + folder.Path() + L" can't be read: it is left alone, and so is the folder");
         return Recovery::Unreadable;
     case JournalState::Read:
         break;
@@ -463,19 +443,19 @@ Recovery RecoverInterruptedRepair(const std::wstring& gameFolder)
     if (record.done) {
         // A backup that still can't be deleted is left, named in the log:
         // keeping the journal for it would hold off every later repair.
-        const unsigned left = DeleteBackups(tree, folder, record);
-        DeleteJournal(folder, tree.Identity());
-        Log(L"an earlier repair of " + folder + L" was complete but for deleting old files: finished" +
+        const unsigned left = DeleteBackups(folder, record);
+        DeleteJournal(folder);
+        Log(L"an earlier repair of " + folder.Path() + L" was complete but for deleting old files: finished" +
             (left == 0 ? std::wstring() : L", " + Num(left) + L" of them left"));
         return Recovery::Completed;
     }
-    const Undone undone = RollBackRecord(tree, folder, record);
+    const Undone undone = RollBackRecord(folder, record);
     if (!undone.ok) {
-        Log(L"an earlier repair of " + folder + L" was cut short; rolling it back failed in part (" + undone.Text() +
-            L"); the journal stays");
+        Log(L"an earlier repair of " + folder.Path() + L" was cut short; rolling it back failed in part (" +
+            undone.Text() + L"); the journal stays");
         return Recovery::Failed;
     }
-    DeleteJournal(folder, tree.Identity());
-    Log(L"an earlier repair of " + folder + L" was cut short and is rolled back: " + undone.Text());
+    DeleteJournal(folder);
+    Log(L"an earlier repair of " + folder.Path() + L" was cut short and is rolled back: " + undone.Text());
     return Recovery::RolledBack;
 }

@@ -10,7 +10,7 @@
 // a crash.
 #pragma once
 
-#include "LinkFreeTree.h"
+#include "HeldFolder.h"
 #include "RepairJournal.h"
 #include "StagedFile.h"
 
@@ -20,15 +20,15 @@
 
 class StagedRepair {
 public:
-    explicit StagedRepair(const std::wstring& folder) : folder_(GameFolderPath(folder)), tree_(folder_) {}
+    // Works in `folder`, opened (see HeldFolder.h), which outlives the repair.
+    explicit StagedRepair(HeldFolder& folder) : folder_(folder) {}
     // Rolls back whatever was not committed.
     ~StagedRepair();
 
     StagedRepair(const StagedRepair&) = delete;
     StagedRepair& operator=(const StagedRepair&) = delete;
 
-    // Holds the game folder and starts the journal; false when there is one
-    // already, or it can't be written.
+    // Starts the journal; false when there is one already, or it can't be written.
     bool Begin();
 
     // Creates every folder along `path`, parent first, at each "/", and turns
@@ -81,8 +81,7 @@ private:
     bool CutShortForTests(size_t moves);
 #endif
 
-    std::wstring folder_;
-    LinkFreeTree tree_;
+    HeldFolder& folder_;
     JournalWriter journal_;
     bool open_ = false;  // the journal exists and the repair is not over
     RepairRecord record_;
@@ -97,4 +96,6 @@ enum class Recovery { NothingToDo, RolledBack, Completed, Unreadable, Failed };
 
 // Finishes or rolls back a repair of `folder` that a crash cut short, from its
 // journal; logs what it restored. A journal it can't read is left alone.
-Recovery RecoverInterruptedRepair(const std::wstring& folder);
+Recovery RecoverInterruptedRepair(HeldFolder& folder);
+// The same for the folder at `path`, opened for it.
+Recovery RecoverInterruptedRepair(const std::wstring& path);
