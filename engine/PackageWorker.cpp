@@ -85,7 +85,17 @@ ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
 void RepairEngine::RunPackageWorker()
 {
     // The game folder is opened once, here: whatever its path leads to later,
-    // the repair acts in the folder it opened.
+    // the repair acts in the folder it opened. The player may move or delete
+    // it once the repair is over: only a partial download kept for the next
+    // repair keeps the folder itself open.
+    struct LetGo {
+        std::shared_ptr<HeldFolder>& folder;
+        ~LetGo()
+        {
+            folder->ReleaseBelow();
+            folder.reset();
+        }
+    } letGo{gameFolder};
     gameFolder = std::make_shared<HeldFolder>();
     if (!gameFolder->Open(installFolder)) {
         PostClosingEvent(ExtractionFailed);  // as for any repair refused before it writes

@@ -232,6 +232,12 @@ void HeldFolder::Release(const std::wstring& path)
     }
 }
 
+void HeldFolder::ReleaseBelow()
+{
+    CriticalSectionLocker locked(lock_);
+    held_.clear();
+}
+
 bool HeldFolder::RemoveFolder(const std::wstring& path)
 {
     Release(path);

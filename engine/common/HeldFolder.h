@@ -108,8 +108,10 @@ public:
     // The bytes free to this user on the folder's drive; false when not known.
     bool FreeBytes(unsigned long long& bytes) const { return ::FreeBytes(root_.Get(), bytes); }
 
-    // Lets go of the folder `path` (and what is held below it).
+    // Lets go of the folder `path` (and what is held below it); of every
+    // folder below the root.
     void Release(const std::wstring& path);
+    void ReleaseBelow();
 
 private:
     // The held folder `relative` ("" for the root), held from now on; null
