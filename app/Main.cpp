@@ -10,6 +10,7 @@
 #include "GdiplusSession.h"
 #include "HostWnd.h"
 #include "KernelFunction.h"
+#include "RedirectionTrust.h"
 #include "RepairEngine.h"
 #include "SystemLibrary.h"
 #include "WindowsVersion.h"
@@ -44,6 +45,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     // Before anything can load a DLL by name: never from beside the program.
     LimitDllSearchToSystemFolder();
+    // Before any path is opened: where Windows offers it, no junction an
+    // ordinary user made is followed by this elevated process.
+    DWORD trustError = NO_ERROR;
+    const RedirectionTrust trust = TrustOnlyAdministratorsJunctions(trustError);
     SetLogUiThread();
     // One copy per player, decided before the game folder is looked for or a
     // journal recovered: a second start shows the first and ends.
@@ -62,6 +67,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const GdiplusSession session;  // COM and GDI+, until the report is sent
 
     LogStart();
+    switch (trust) {
+    case RedirectionTrust::On:
+        Log(L"junctions made by ordinary users are refused by Windows for this process (redirection trust on)");
+        break;
+    case RedirectionTrust::NotOn:
+        Log(L"redirection trust is not on: " + (trustError == NO_ERROR ? std::wstring(L"Windows doesn't confirm it")
+                                                                          : ErrorText(trustError)));
+        break;
+    case RedirectionTrust::NotOffered:
+        Log(L"redirection trust is not offered by this Windows");
+        break;
+    }
     EnableDebugPrivilege();
     const int exitCode = RunMainWindow();
     RepairEngine::Instance().DiscardPartialDownload();

@@ -122,7 +122,7 @@ TEST_F(StagedRepairTest, AFolderThatCannotBeHeldRefusesTheRepair)
         EXPECT_EQ(Extract(L"package.7z"), ExtractResult::OutputFailed);
     }
     EXPECT_EQ(TreeOf(game), before);
-    EXPECT_NE(DiagnosticsLogText().find("config can't be held open below the game folder"), std::string::npos);
+    EXPECT_NE(DiagnosticsLogText().find("config can't be held open below the folder"), std::string::npos);
 }
 
 // A decoding thread whose allocation fails ends its own work, never the

@@ -162,7 +162,7 @@ HANDLE HeldFolder::Folder(const std::wstring& relative, bool create, bool* creat
             Log(L"refused: a file stands where the folder " + PathOf(relative) + L" is");
         } else if (!IsMissing(error)) {
             // Not held, anyone could rename it away and put a link in its place.
-            Log(L"refused: " + PathOf(relative) + L" can't be held open: " + ErrorText(error));
+            Log(L"refused: " + PathOf(relative) + L" can't be held open below the folder " + path_ + L": " + ErrorText(error));
         }
         SetLastError(IsMissing(error) ? ERROR_PATH_NOT_FOUND : error);
         return nullptr;

@@ -307,7 +307,8 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
 
     // A partial file is only ever continued from the address it came from, in the same folder.
     PartialDownload* const partial = options.partial;
-    const bool keep = partial != nullptr && partial->url == url && partial->file == temporary && partial->folder == folder;
+    const bool keep = partial != nullptr && partial->url == url && partial->file == temporary &&
+                      partial->folder != nullptr && partial->folder->Identity() == folder->Identity();
     if (partial != nullptr && !keep) {
         partial->Discard();
     }

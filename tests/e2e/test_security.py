@@ -86,7 +86,7 @@ class SecurityTest(AppTest):
                 self.assertEqual(ui.tree_of(outside), before_outside, "the link's target is untouched")
                 self.assertEqual(ui.tree_of(self.game), before, "nothing changed in the game folder")
                 self.assert_logged(log, [("worker", r"refused: .*%s is a link \(a junction, symbolic link or mount "
-                                                    r"point\) below the game folder$" % link)])
+                                                    r"point\) below the folder .*$" % link)])
 
     def publish_with_manifest(self):
         """Publishes PACKAGE with its manifest where the configuration points."""
@@ -119,6 +119,39 @@ class SecurityTest(AppTest):
         self.assertEqual(self.new_reports(), [6])
         self.assert_logged(log, [("worker", r".*cross_new.zip.tmp was not the file kept from before \(a link, or a "
                                             r"file with another name\): from byte 0$")])
+
+    def test_a_game_folder_renamed_away_during_the_repair_changes_nothing_elsewhere(self):
+        # The package comes slowly; meanwhile the game folder is renamed away and
+        # a link to a folder elsewhere, holding files of the names the repair
+        # writes, renames and deletes, is put under its name.
+        self.configure("url=http://127.0.0.1:%d/packages/cross.7z?chunk=%d&delay=200&t=%d\r\nfilesize=%d\r\n"
+                       % (base.PORT, max(1, self.size // 15), time.time(), self.size))
+        names = {name[len("Cross/"):]: b"outside's" for name in PACKAGE}
+        names.update({"old.txt": b"outside's", "old.txt.old": b"outside's"})
+        outside = self.outside({"Cross/" + name: data for name, data in names.items()})
+        ui.write_tree({"cross_new.zip": b"outside's", "cross_new.zip.tmp": b"outside's"}, outside)
+        moved = self.game + "-moved"
+        shutil.rmtree(moved, ignore_errors=True)
+        self.addCleanup(lambda: os.path.islink(self.game) and os.remove(self.game))
+        before_outside = ui.tree_of(outside)
+        log = ui.LogReader()
+        self.app.start()
+        self.app.click(ui.REPAIR)
+        self.assertTrue(ui.wait_until(lambda: os.path.exists(self.in_game("cross_new.zip.tmp")), 30),
+                        "the download started")
+        os.rename(self.game, moved)
+        os.symlink(outside, self.game)
+        self.app.answer_dialog(ui.DIALOG_OK, timeout=60)
+        self.app.close()
+        self.assertEqual(ui.tree_of(outside), before_outside, "nothing outside changed")
+        reports = self.new_reports()
+        if reports == [7]:
+            self.assert_logged(log, [("worker", r"refused: the folder .* is no longer where its path leads \(renamed "
+                                                r"away, or a link put in its place\): nothing more is done in it$")])
+            self.assertEqual(ui.tree_of(os.path.join(moved, "Cross")), {"old.txt": b"old"}, "nothing was repaired")
+        else:  # finished in the folder it held
+            self.assertEqual(reports, [8])
+            self.assertEqual(ui.tree_of(moved), dict(PACKAGE, **{"Cross/old.txt": b"old"}))
 
     def test_a_repair_event_posted_by_another_program_is_ignored(self):
         log = ui.LogReader()
