@@ -51,6 +51,7 @@ compare                                          imagemagick
 7zz                                              7zip
 7z                                               p7zip-full
 openssl                                          openssl
+osslsigncode                                     osslsigncode
 curl                                             curl
 /usr/bin/time                                    time
 debootstrap                                      debootstrap

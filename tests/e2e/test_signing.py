@@ -155,3 +155,20 @@ class SigningTest(AppTest):
         self.publish(PACKAGE)
         self.assertEqual(self.repair_with("LumoraRepair.exe"), [8])
         self.assertTrue(os.path.exists(self.in_game("Cross", "CrossApp.dll")))
+
+
+class AuthenticodeTest(AppTest):
+    def test_a_program_signed_as_a_release_is_signed_still_starts(self):
+        # Signed as tools/release signs (SHA-1, then a nested SHA-256), with a
+        # throw-away CA: the signature changes nothing of how it starts.
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+        import codesign
+        folder = self.game + "-signed"
+        shutil.rmtree(folder, ignore_errors=True)
+        identity = codesign.make_signing_identity(os.path.join(folder, "ca"))
+        signed = os.path.join(folder, "LumoraRepair.exe")
+        codesign.sign(identity, os.path.join(base.BUILD, "LumoraRepair.exe"), signed)
+        self.assertEqual(codesign.verify(identity, signed)[0], 0)
+        self.app = ui.App(signed)
+        self.app.start()
+        self.assertEqual(self.app.close(), 0)
