@@ -74,6 +74,20 @@ class ReleaseTest(unittest.TestCase):
                                 os.path.join(self.dist, "LumoraRepair.exe")], capture_output=True, text=True)
         self.assertEqual(guard.returncode, 0, guard.stdout + guard.stderr)
 
+    def test_pem_files_sign_as_a_pkcs12_file_does(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        dist = os.path.join(self.scratch, "dist-pem")
+        result = subprocess.run(
+            [os.path.join(ROOT, "tools", "release"), "--cert", self.identity["cert"], "--key", self.identity["key"],
+             "--no-package-key", "--ca", self.identity["ca"], "--build-dir",
+             os.path.join(ROOT, "build", "win32-again"), "--out", dist], cwd=ROOT, capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual(codesign.verify(self.identity, os.path.join(dist, "LumoraRepair.exe"))[0], 0)
+        compared = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "compare-signed.py"),
+                                   os.path.join(dist, "LumoraRepair.exe"),
+                                   os.path.join(self.dist, "LumoraRepair-unsigned.exe")], capture_output=True, text=True)
+        self.assertEqual(compared.returncode, 0, compared.stdout)
+
     def test_a_release_without_a_certificate_or_package_key_is_refused(self):
         for args, says in [([], "no certificate"), (["--pkcs12", self.identity["p12"]], "no --package-key")]:
             with self.subTest(says):
