@@ -109,6 +109,7 @@ std::unique_ptr<MainWindow> BuildMainWindow()
     root->AddCreateHandler([&controller] { controller.OnMainWindowCreated(); });
     host->AddMessageHandler(WM_REPAIR_EVENT,
                             [&controller](uint32_t code, int32_t param) { controller.OnRepairEvent(code, param); });
+    host->AddMessageHandler(WM_TIMER, [&controller](uint32_t id, int32_t) { controller.OnTimer(id); });
     return window;
 }
 

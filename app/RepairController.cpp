@@ -156,14 +156,35 @@ void RepairController::OnDownloadProgress(int32_t param)
     // Of the package, or of what a repair of the damaged files only fetches.
     const uint64_t total = RepairEngine::Instance().ProgressTotal();
     const uint32_t percent = total == 0 ? 0 : static_cast<uint32_t>(uint64_t(received) * 100 / total);
-    wchar_t text[kStatusChars];
-    swprintf(text, kStatusChars, L"正在下载 %d%%", static_cast<int>(percent));
-    SetStatus(kStatusCyan, text);
+    const DWORD now = GetTickCount();
+    estimate_.Add(received, total, now);
+    received_ = received;
+    total_ = total;
+    SetStatus(kStatusCyan, DownloadLineText(received, total, estimate_.SecondsLeft(now)));
     ui_.progressBar->SetPercent(percent);  // capped at 100; the text shows the truth
+    // Without bytes for a while (a retry, a stall), the line drops its estimate.
+    if (HWND window = LiveWindow()) {
+        SetTimer(window, kQuietDownloadTimer, DownloadEstimate::kQuietMs, nullptr);
+    }
+}
+
+void RepairController::OnTimer(uintptr_t id)
+{
+    if (id != kQuietDownloadTimer) {
+        return;
+    }
+    if (HWND window = LiveWindow()) {
+        KillTimer(window, kQuietDownloadTimer);
+    }
+    // Only a download line is redrawn: the download may have ended meanwhile.
+    if (phase_ == Phase::Package && ui_.statusText->text.rfind(L"正在下载", 0) == 0) {
+        SetStatus(kStatusCyan, DownloadLineText(received_, total_, estimate_.SecondsLeft(GetTickCount())));
+    }
 }
 
 void RepairController::StartPackageWorker(const std::wstring& folder)
 {
+    estimate_.Reset();
     StatusCode = Outcome::Started;
     phase_ = Phase::Package;
     RepairEngine::Instance().StartPackageWorker(folder);

@@ -2,6 +2,8 @@
 // every worker event turned into status text, colour, progress and dialogs.
 #pragma once
 
+#include "DownloadLine.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -47,6 +49,8 @@ public:
     void OnRepairEvent(uint32_t code, int32_t param);
     void OnCloseClicked();
     void OnMinimizeClicked();
+    // The window's timers (WM_TIMER's id).
+    void OnTimer(uintptr_t id);
     // The package step of a repair of `folder`, once the configuration is
     // loaded and no listed program runs from it.
     void StartPackageWorker(const std::wstring& folder);
@@ -78,4 +82,8 @@ private:
     Phase phase_ = Phase::Idle;
     std::wstring statusBeforeHold_;
     COLORREF colorBeforeHold_ = kStatusCyan;
+    // The download line's estimate, and the last bytes it showed.
+    DownloadEstimate estimate_;
+    uint64_t received_ = 0, total_ = 0;
+    static constexpr UINT_PTR kQuietDownloadTimer = 1;
 };

@@ -207,6 +207,8 @@ bool RepairEngine::DownloadWholePackage(const std::wstring& url, const std::wstr
     options.againPastCaches = true;
     options.cancelled = [this] { return CancelRequested(); };
     progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
+    // What the player waits for, in the log before the first byte is asked for.
+    Log(L"fetching the whole package: " + Num(static_cast<uint32_t>(config.fileSize)) + L" bytes from " + url);
     ProgressThrottle reports(*this, DownloadProgress);
     const bool downloaded = DownloadFile(url, archivePath, [&](uint32_t received) {
         if (CancelRequested()) {

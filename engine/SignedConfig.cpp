@@ -82,6 +82,12 @@ bool RepairEngine::AcceptSignedConfig(const RepairConfig& loaded) const
         Log(L"configuration refused: a signed manifest needs its manifestsha256 and its exact manifestsize");
         return false;
     }
+    if (!loaded.compactManifestUrl.empty() &&
+        (!IsSha256Text(loaded.compactManifestSha256) || loaded.compactManifestSize == 0)) {
+        Log(L"configuration refused: a signed compact manifest needs its compactmanifestsha256 and its exact "
+            L"compactmanifestsize");
+        return false;
+    }
     // An older configuration, however genuine, would put an older package back.
     // The highest one accepted is kept where only administrators can write it.
     const uint64_t accepted = AcceptedConfigVersion();

@@ -3,6 +3,7 @@
 python3 publish_package_test.py   (needs 7zz and openssl)"""
 import base64
 import hashlib
+import lzma
 import os
 import shutil
 import subprocess
@@ -103,11 +104,17 @@ class PublishPackageTest(unittest.TestCase):
             data = f.read()
         with open(package + ".manifest", "rb") as f:
             manifest = f.read()
+        with open(package + ".manifest.lzma", "rb") as f:
+            compact = f.read()
+        self.assertEqual(lzma.decompress(compact, format=lzma.FORMAT_ALONE), manifest, "the same text, compressed")
         self.assertEqual(values, {"url": "http://127.0.0.1:8080/packages/cross.7z",
                                   "filesize": str(len(data)), "sha256": hashlib.sha256(data).hexdigest(),
                                   "version": "202612081200", "tips": "服务器维护中",
                                   "manifest": "http://127.0.0.1:8080/packages/cross.7z.manifest",
                                   "manifestsize": str(len(manifest)), "manifestsha256": hashlib.sha256(manifest).hexdigest(),
+                                  "compactmanifest": "http://127.0.0.1:8080/packages/cross.7z.manifest.lzma",
+                                  "compactmanifestsize": str(len(compact)),
+                                  "compactmanifestsha256": hashlib.sha256(compact).hexdigest(),
                                   "processcount": "2", "process_0": "Varnok.exe", "process_1": "Lobby.exe"})
         lines = self.check_manifest(data, manifest)
         sha = lambda *parts: hashlib.sha256(b"".join(parts)).hexdigest()  # noqa: E731
@@ -134,11 +141,12 @@ class PublishPackageTest(unittest.TestCase):
         values = ini_values(os.path.join(self.output, "vnk_cross_repair.ini"))
         stem = "cross-" + values["sha256"][:16]
         self.assertEqual(sorted(os.listdir(self.output)), sorted([stem + ".7z", stem + ".manifest",
-                                                                  "vnk_cross_repair.ini"]))
+                                                                  stem + ".manifest.lzma", "vnk_cross_repair.ini"]))
         with open(os.path.join(self.output, stem + ".7z"), "rb") as f:
             self.assertEqual(hashlib.sha256(f.read()).hexdigest(), values["sha256"])
         self.assertEqual(values["url"], "http://a.example/p/%s.7z" % stem)
         self.assertEqual(values["manifest"], "http://a.example/p/%s.manifest" % stem)
+        self.assertEqual(values["compactmanifest"], "http://a.example/p/%s.manifest.lzma" % stem)
         self.assertEqual((values["mirrorcount"], values["mirror_0"], values["mirror_1"]),
                          ("2", "http://b.example/q/%s.7z" % stem, "https://c.example/r/%s.7z" % stem))
         # Another content, another name: no address is ever reused.

@@ -306,6 +306,11 @@ HostWnd::Reply HostWnd::OnSharedMessage(UINT message, WPARAM wParam, LPARAM lPar
     case WM_TIMER:
         if (wParam == timerId) {
             root->OnTimer();
+        } else if (const auto found = handlers.find(WM_TIMER); found != handlers.end()) {
+            // The application's own timers.
+            for (const MessageHandler& handler : found->second) {
+                handler(static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+            }
         }
         return Reply::Default;
     case WM_CTLCOLORSTATIC:

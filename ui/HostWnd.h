@@ -48,6 +48,8 @@ public:
     bool Show(bool visible);
     bool MoveTo(const Rect& rect);
     void CenterOnOwner();
+    // Calls `handler` for `message`: a message of the application (WM_USER and
+    // above), or WM_TIMER for a timer of its own (the repaint timer is the toolkit's).
     void AddMessageHandler(uint32_t message, MessageHandler handler);
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);

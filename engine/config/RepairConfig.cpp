@@ -58,6 +58,9 @@ bool ParseConfig(const std::string& bytes, RepairConfig& config)
     config.manifestUrl = value(L"manifest", L"");
     config.manifestSize = ParseDecimal(value(L"manifestsize", L""));
     config.manifestSha256 = value(L"manifestsha256", L"");
+    config.compactManifestUrl = value(L"compactmanifest", L"");
+    config.compactManifestSize = ParseDecimal(value(L"compactmanifestsize", L""));
+    config.compactManifestSha256 = value(L"compactmanifestsha256", L"");
 
     const int32_t count = ToInt32(value(L"processcount", L"0"));
     for (int32_t i = 0; i < count; ++i) {
@@ -90,14 +93,22 @@ std::vector<std::wstring> PackageAddresses(const RepairConfig& config)
     return addresses;
 }
 
-std::wstring ManifestAddress(const RepairConfig& config, size_t host)
+NamedManifest ManifestToUse(const RepairConfig& config)
 {
-    if (host == 0 || config.manifestUrl.empty() || host > config.mirrors.size()) {
-        return config.manifestUrl;
+    if (!config.compactManifestUrl.empty()) {
+        return NamedManifest{config.compactManifestUrl, config.compactManifestSize, config.compactManifestSha256, true};
+    }
+    return NamedManifest{config.manifestUrl, config.manifestSize, config.manifestSha256, false};
+}
+
+std::wstring ManifestAddress(const RepairConfig& config, const NamedManifest& manifest, size_t host)
+{
+    if (host == 0 || manifest.url.empty() || host > config.mirrors.size()) {
+        return manifest.url;
     }
     // Beside the mirror's package, under the manifest's own file name.
     const std::wstring& package = config.mirrors[host - 1];
-    const std::wstring name = config.manifestUrl.substr(config.manifestUrl.find_last_of(L'/') + 1);
+    const std::wstring name = manifest.url.substr(manifest.url.find_last_of(L'/') + 1);
     return package.substr(0, package.find_last_of(L'/') + 1) + name;
 }
 

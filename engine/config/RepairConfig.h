@@ -18,6 +18,11 @@ struct RepairConfig {
     std::wstring manifestUrl;               // "manifest"
     uint64_t manifestSize = 0;              // "manifestsize"
     std::wstring manifestSha256;            // "manifestsha256"
+    // The same manifest, compact (see CompactManifest.h), which this program
+    // prefers; programs of earlier releases read only the keys above.
+    std::wstring compactManifestUrl;        // "compactmanifest"
+    uint64_t compactManifestSize = 0;       // "compactmanifestsize"
+    std::wstring compactManifestSha256;     // "compactmanifestsha256"
     // The package's address on other hosts, tried in order after "url"; each
     // serves the manifest under the manifest's file name beside its package.
     std::vector<std::wstring> mirrors;      // "mirror_0".."mirror_N-1" ("mirrorcount")
@@ -25,8 +30,18 @@ struct RepairConfig {
 
 // "url" and then the mirrors: where the package can be had, in the order tried.
 std::vector<std::wstring> PackageAddresses(const RepairConfig& config);
-// The manifest's address on the host of PackageAddresses(config)[host].
-std::wstring ManifestAddress(const RepairConfig& config, size_t host);
+// One of the manifests a configuration names: its address, size and digest.
+struct NamedManifest {
+    std::wstring url;
+    uint64_t size = 0;
+    std::wstring sha256;
+    bool compact = false;
+};
+// The manifest a repair uses: the compact one where the configuration names
+// it, else the plain one (url empty: none).
+NamedManifest ManifestToUse(const RepairConfig& config);
+// The address of `manifest` on the host of PackageAddresses(config)[host].
+std::wstring ManifestAddress(const RepairConfig& config, const NamedManifest& manifest, size_t host);
 
 // A number such as "version": decimal digits only, up to 18 of them; 0 otherwise.
 uint64_t ParseDecimal(const std::wstring& text);

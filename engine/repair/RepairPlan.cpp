@@ -1,6 +1,7 @@
 #include "RepairPlan.h"
 
 #include "AsciiCase.h"
+#include "CompactManifest.h"
 #include "DiagnosticsLog.h"
 #include "Sha256.h"
 
@@ -14,65 +15,89 @@ constexpr uint64_t kMergeGap = 64 * 1024;
 // The first damaged files named in the log.
 constexpr size_t kNamesLogged = 5;
 
-// The manifest the configuration names, to the byte; false (logged) when it
-// can't be had or isn't that one.
+// Whether `bytes` are those of the manifest `named`, to the byte; `hex` their SHA-256.
+bool IsNamedManifest(const NamedManifest& named, const std::string& bytes, std::wstring& hex)
+{
+    Sha256 sha;
+    return sha.Start() && sha.Add(bytes.data(), bytes.size()) && sha.FinishHex(hex) && bytes.size() == named.size &&
+           SameAsciiNoCase(named.sha256, hex.c_str());
+}
+
 // The manifest's bytes from `url`, exactly those the configuration names; a
 // cache on the way may hold an earlier publication's under the same address,
-// so what isn't the one named is asked for once more, past it. False (logged)
+// so what isn't the one named is asked for once more, past it. What came is
+// kept at `path` for the next repair when it is the one named. False (logged)
 // otherwise.
-bool FetchManifestFrom(const RepairConfig& config, const std::wstring& url, const std::wstring& path,
+bool FetchManifestFrom(const NamedManifest& named, const std::wstring& url, const std::wstring& path,
                        DownloadOptions options, std::string& bytes)
 {
     for (int pass = 0; pass < 2; ++pass) {
         options.revalidate = pass > 0;
         const bool fetched = DownloadFile(url, path, [](uint32_t) { return true; }, options) &&
-                             ReadSmallFile(path, config.manifestSize, bytes);
-        DeleteFromFolderOf(path);
+                             ReadSmallFile(path, named.size, bytes);
         if (!fetched) {
+            DeleteFromFolderOf(path);
             Log(url + L": the package's manifest can't be had there");
             return false;
         }
-        Sha256 sha;
         std::wstring hex;
-        if (!sha.Start() || !sha.Add(bytes.data(), bytes.size()) || !sha.FinishHex(hex)) {
-            return false;
-        }
-        if (bytes.size() == config.manifestSize && SameAsciiNoCase(config.manifestSha256, hex.c_str())) {
+        if (IsNamedManifest(named, bytes, hex)) {
             return true;
         }
+        DeleteFromFolderOf(path);
         Log(url + L": not the manifest the configuration names (" + Num(bytes.size()) + L" bytes, SHA-256 " + hex +
             L")" + (pass == 0 ? L": asked for once more, past any cache" : L""));
     }
     return false;
 }
 
-// The manifest the configuration names, to the byte, from the first host that
-// has it; false (logged) when none has.
+// The manifest kept at `path` by an earlier repair, where it is still the one
+// the configuration names: checked again, in memory, before each use, since
+// anyone may have changed the file since. One that isn't is deleted.
+bool KeptManifest(const NamedManifest& named, const std::wstring& path, std::string& bytes)
+{
+    if (!ReadSmallFile(path, named.size, bytes)) {
+        DeleteFromFolderOf(path);  // none, or larger than the one named
+        return false;
+    }
+    std::wstring hex;
+    if (IsNamedManifest(named, bytes, hex)) {
+        Log(L"the manifest kept from an earlier repair is the one the configuration names: nothing to fetch for it");
+        return true;
+    }
+    Log(L"the manifest kept from an earlier repair is not the one the configuration names: fetched anew");
+    DeleteFromFolderOf(path);
+    return false;
+}
+
+// The manifest the configuration names, to the byte: the one kept from an
+// earlier repair, or from the first host that has it; false (logged) when
+// none has.
 bool FetchManifest(const RepairConfig& config, const std::wstring& path, const DownloadOptions& baseOptions,
                    PackageManifest& manifest, size_t& host)
 {
+    const NamedManifest named = ManifestToUse(config);
     DownloadOptions options = baseOptions;
-    options.limit = config.manifestSize;
+    options.limit = named.size;
     options.partial = nullptr;
     std::string bytes;
-    bool fetched = false;
-    for (host = 0; config.manifestSize > 0 && host <= config.mirrors.size(); ++host) {
+    bool fetched = named.size > 0 && KeptManifest(named, path, bytes);
+    host = 0;
+    for (; !fetched && named.size > 0 && host <= config.mirrors.size(); ++host) {
         if (options.cancelled && options.cancelled()) {
             return false;
         }
-        if ((fetched = FetchManifestFrom(config, ManifestAddress(config, host), path, options, bytes))) {
+        if ((fetched = FetchManifestFrom(named, ManifestAddress(config, named, host), path, options, bytes))) {
             break;
         }
     }
     if (!fetched) {
         host = 0;  // the package is still asked of every host
-    }
-    if (!fetched) {
         Log(L"the package's manifest can't be had: the whole package is fetched");
         return false;
     }
     std::wstring error;
-    if (!ParseManifest(bytes, manifest, error)) {
+    if (!(named.compact ? ParseCompactManifest(bytes, manifest, error) : ParseManifest(bytes, manifest, error))) {
         Log(L"the package's manifest can't be used (" + error + L"): the whole package is fetched");
         return false;
     }
@@ -134,7 +159,7 @@ PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& gameFolder, const
 {
     plan = RepairPlan();
     PackageManifest manifest;
-    if (config.manifestUrl.empty() || !FetchManifest(config, manifestPath, options, manifest, plan.firstHost)) {
+    if (ManifestToUse(config).url.empty() || !FetchManifest(config, manifestPath, options, manifest, plan.firstHost)) {
         return options.cancelled && options.cancelled() ? PlanOutcome::Stopped : PlanOutcome::Planned;
     }
     ScanResult scan;

@@ -60,6 +60,21 @@ def differing_pixels(first, second):
     return int(float(result.stderr.split()[0]))
 
 
+def colour_bounds(path, box, colour):
+    """Where pixels of `colour` ("rgb(0,255,255)", give or take a little) lie inside `box` (x, y, width,
+    height) of a screenshot: (left, width) relative to the box, or None where there are none."""
+    x, y, width, height = box
+    result = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage",
+                             "-fuzz", "25%", "-fill", "black", "+opaque", colour, "-trim", "info:"],
+                            capture_output=True, text=True, check=True)
+    # "PNG 212x14 548x28+168+7 ...": the trimmed size, then the page and the offset.
+    fields = result.stdout.split()
+    trimmed, page = fields[2], fields[3]
+    if trimmed == "1x1":
+        return None
+    return int(page.split("+")[1]), int(trimmed.split("x")[0])
+
+
 def set_dpi(dpi):
     """The prefix's DPI, for programs started from now on."""
     for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):

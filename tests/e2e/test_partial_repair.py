@@ -165,6 +165,29 @@ class PartialRepairTest(AppTest):
                         ("worker", r".*/cross.7z: bytes=\d+-\d+: HTTP 206, Content-Range bytes \d+-\d+/\d+$"),
                     ])
 
+    def test_a_healthy_folder_repaired_again_fetches_the_configuration_alone(self):
+        self.publish()
+        self.install_healthy()
+        self.app.start()
+        self.repair_once()
+        self.assertEqual([r["uri"] for r in self.nginx.requests()], ["/cross.7z.manifest.lzma"],
+                         "the first repair fetches the compact manifest, and nothing of the package")
+        with open(served("requests.log"), encoding="utf-8") as f:
+            asked_before = len(f.read().splitlines())
+        log = ui.LogReader()
+        self.repair_once()
+        self.app.close()
+        self.assertEqual(len(self.nginx.requests()), 1, "nothing more asked of the package's host")
+        with open(served("requests.log"), encoding="utf-8") as f:
+            asked = [line for line in f.read().splitlines()[asked_before:]
+                     if line.startswith("/") and not line.startswith("/lua/")]  # the usage report at exit
+        self.assertIn("/" + CONFIG, asked)
+        self.assertLessEqual(set(asked), {"/" + CONFIG, "/" + CONFIG + ".sig"}, "the configuration alone")
+        self.assertEqual(self.new_reports(), [8])
+        self.assert_logged(log, [("worker", r"the manifest kept from an earlier repair is the one the configuration "
+                                            r"names: nothing to fetch for it$"),
+                                 ("worker", r"nothing to repair: all 8 files of the package are intact$")])
+
     def test_a_server_without_ranges_serves_the_whole_package(self):
         self.publish(max_ranges=0)
         self.install_healthy()
@@ -296,7 +319,7 @@ class PartialRepairTest(AppTest):
                 self.assertEqual(f.read(), data, name)
         self.assertEqual(sorted(os.listdir(self.game)), ["Cross"])
         if "fixed names" in what:
-            self.assert_logged(log, [("worker", r".*/cross.7z.manifest: not the manifest the configuration names "
+            self.assert_logged(log, [("worker", r".*/cross.7z.manifest(\.lzma)?: not the manifest the configuration names "
                                                 r".*: asked for once more, past any cache$")])
         if "aligned" in what:
             answers = [re.search(r"bytes=(\d+)-\d+: HTTP 206, Content-Range bytes (\d+)-", line)
@@ -305,7 +328,7 @@ class PartialRepairTest(AppTest):
                             "a range answered from an earlier offset was used")
         if "mirror" in what:
             self.assertLess(time.time() - started, 30, "the dead host is given up once")
-            self.assert_logged(log, [("worker", r"http://127.0.0.1:9/.*manifest: the package's manifest "
+            self.assert_logged(log, [("worker", r"http://127.0.0.1:9/.*manifest(\.lzma)?: the package's manifest "
                                                 r"can't be had there$"),
                                      ("worker", r".*/cross-[0-9a-f]{16}.7z: bytes \d+-\d+ are in$")])
 

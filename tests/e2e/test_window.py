@@ -23,6 +23,29 @@ class WindowTest(AppTest):
         self.assertEqual([n for n in os.listdir(self.game) if n != "Cross"], [])
         self.assertEqual(self.new_reports(), [1])
 
+    def test_the_download_line_fits_the_window_at_96_and_120_dpi(self):
+        # A long line: sizes of tens of megabytes and a time left.
+        size = 20 << 20
+        self.configure("url=http://127.0.0.1:%d/slow/%d?chunk=65536&delay=50\r\nfilesize=%d\r\n"
+                       % (base.PORT, size, size))
+        self.addCleanup(ui.set_dpi, 96)
+        for dpi in (96, 120):
+            with self.subTest(dpi=dpi):
+                ui.set_dpi(dpi)
+                self.app = ui.App(os.path.join(base.BUILD, "LumoraRepair.exe")).start()
+                self.app.click(ui.REPAIR)
+                time.sleep(4.0)  # a rate, and so a time left
+                shot = self.snapshot("downloading-%ddpi" % dpi)
+                self.shot("main-downloading-%ddpi.png" % dpi)
+                bounds = ui.colour_bounds(shot, (0, 168, 548, 28), "rgb(0,255,255)")  # the cyan status line
+                self.assertIsNotNone(bounds)
+                left, width = bounds
+                self.assertGreater(width, 200, "the line with sizes and a time left")
+                self.assertGreaterEqual(left, 4, "not cut at the left")
+                self.assertLessEqual(left + width, 548 - 4, "not cut at the right")
+                self.app.click(ui.CLOSE_BUTTON)
+                self.app.wait_exit()
+
     def test_emptying_the_folder_field_disables_repair(self):
         self.app.start()
         self.app.click(ui.FOLDER_FIELD)

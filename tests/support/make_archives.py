@@ -5,6 +5,7 @@ Hostile entry names, which 7-Zip refuses to store, are made by storing harmless
 names of the same length with an uncompressed header and rewriting them there
 (with the header's CRCs recomputed).
 """
+import lzma
 import os
 import random
 import shutil
@@ -363,8 +364,37 @@ def main():
     with open(os.path.join(OUT, "hostile-names.txt"), "w", encoding="utf-8") as listing:
         listing.write("".join("hostile-%s.7z\nhostile-%s-encoded-header.7z\n" % (n, n) for n in hostile))
 
+    compact_manifests()
     shutil.rmtree(WORK, ignore_errors=True)
     return 0
+
+
+def compact_manifests():
+    """A package published with tools/publish-package (both manifests, in
+    published/), and compact manifests that must be refused."""
+    source = tree("published-source", {"Cross/CrossApp.dll": pattern(300000, 1), "Cross/res/说明.txt": text(40000),
+                                       "Cross/config/settings.ini": b"[Cross]\r\nversion=1\r\n"},
+                  empty_dirs=["Cross/logs"])
+    published = os.path.join(OUT, "published")
+    shutil.rmtree(published, ignore_errors=True)
+    tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish-package")
+    subprocess.run([sys.executable, tool, source, published, "--url", "http://127.0.0.1:1/packages/cross.7z",
+                    "--largest-block", "40"], check=True, capture_output=True)
+    with open(os.path.join(published, "cross.7z.manifest"), "rb") as f:
+        plain = f.read()
+    with open(os.path.join(published, "cross.7z.manifest.lzma"), "rb") as f:
+        compact = f.read()
+    sized = compact[:5] + struct.pack("<Q", len(plain)) + compact[13:]
+    wrong_size = compact[:5] + struct.pack("<Q", len(plain) - 1) + compact[13:]
+    damaged = bytearray(compact)
+    damaged[len(damaged) // 2] ^= 0x55
+    big_dictionary = compact[:1] + struct.pack("<I", 1 << 30) + compact[5:]
+    bomb = lzma.compress(b"file\t" * (14 << 20), format=lzma.FORMAT_ALONE,
+                         filters=[{"id": lzma.FILTER_LZMA1, "preset": 0, "dict_size": 1 << 20}])
+    for name, data in [("sized", sized), ("wrong-size", wrong_size), ("cut", compact[:len(compact) // 2]),
+                       ("trailing", compact + b"x"), ("damaged", bytes(damaged)), ("big-dictionary", big_dictionary),
+                       ("bomb", bomb), ("short", compact[:9])]:
+        write(os.path.join(OUT, "compact-manifests", name + ".lzma"), data)
 
 
 if __name__ == "__main__":
