@@ -196,7 +196,8 @@ TEST_F(HeldFolderTest, OpensOnlyAFolderAndReopensAFileByItsHandle)
     ASSERT_TRUE(WriteAll(game + L"\\Cross\\a.txt", "impostor"));
     // Windows reopens the file itself; wine reopens by its first name, where
     // another file stands now, which the check refuses.
-    ScopedHandle again = ReopenFile(file.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    ScopedHandle again = ReopenFile(file.Get(), game + L"\\Cross\\a.txt", GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (again.IsValid()) {
         EXPECT_EQ(Read(again.Get()), "contents");
     } else {
@@ -204,7 +205,7 @@ TEST_F(HeldFolderTest, OpensOnlyAFolderAndReopensAFileByItsHandle)
     }
     EXPECT_EQ(Read(file.Get()), "contents");
     ScopedHandle same = ReopenFile(folder.OpenFile(game + L"\\Cross\\a.txt", GENERIC_READ, FILE_SHARE_READ, false).Get(),
-                                   GENERIC_READ, FILE_SHARE_READ);
+                                   game + L"\\Cross\\a.txt", GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(same.IsValid()) << GetLastError();
     EXPECT_EQ(Read(same.Get()), "impostor") << "each handle has its own position";
 }

@@ -240,10 +240,15 @@ DWORD AttributesBelow(HANDLE folder, const std::wstring& name)
     return reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(buffer.data())->FileAttributes;
 }
 
-ScopedHandle ReopenFile(HANDLE file, DWORD access, DWORD share)
+ScopedHandle ReopenFile(HANDLE file, const std::wstring& path, DWORD access, DWORD share)
 {
-    // An empty name relative to a file's handle is that file.
+    // An empty name relative to a file's handle is that file; before Vista
+    // not every file system takes it, and the name, checked below, serves.
     ScopedHandle again = OpenBelow(file, std::wstring(), access, share, Disposition::OpenExisting, Kind::File);
+    if (!again.IsValid()) {
+        again = ScopedHandle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    }
     BY_HANDLE_FILE_INFORMATION first, second;
     if (!again.IsValid() || !GetFileInformationByHandle(file, &first) ||
         !GetFileInformationByHandle(again.Get(), &second)) {

@@ -47,10 +47,12 @@ bool ListOpenFolder(HANDLE folder, const std::function<void(const std::wstring& 
 DWORD AttributesBelow(HANDLE folder, const std::wstring& name);
 
 // A second handle of its own (its own file position) to the open `file`, the
-// very same file whatever its name is now: checked to be that file (some
-// systems, wine among them, reopen by the name it was opened under), else
-// invalid with ERROR_FILE_INVALID.
-ScopedHandle ReopenFile(HANDLE file, DWORD access, DWORD share);
+// very same file whatever its name is now: opened through `file` itself (an
+// empty name relative to its handle), or, where this Windows can't, by its
+// name `path`; either way checked to be that file (some systems, wine among
+// them, reopen by the name it was opened under), else invalid with
+// ERROR_FILE_INVALID.
+ScopedHandle ReopenFile(HANDLE file, const std::wstring& path, DWORD access, DWORD share);
 
 // The bytes free to this user on the volume of the open `file`; false with
 // the system's error.

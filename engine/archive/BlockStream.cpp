@@ -18,7 +18,7 @@ SRes BlockStream::Start(HANDLE archive, const std::wstring& archivePath, const C
 {
     db_ = db;
     wanted_ = wanted;
-    archive_ = ReopenFile(archive, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    archive_ = ReopenFile(archive, archivePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (!archive_.IsValid()) {
         Log(archivePath + L" can't be opened again as the same file for decoding: " + ErrorText(GetLastError()));
         return SZ_ERROR_READ;

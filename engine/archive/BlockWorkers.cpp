@@ -75,7 +75,7 @@ public:
 
     void Run()
     {
-        archive_ = ReopenFile(work_.archive, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        archive_ = ReopenFile(work_.archive, *work_.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (!archive_.IsValid()) {
             Log(*work_.path + L" can't be opened again as the same file for decoding: " +
                 ErrorText(GetLastError()));
