@@ -22,7 +22,6 @@ public:
     ~Decoder() { LzmaDec_Free(&state_, &kHeap); }
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
-    CLzmaDec* operator->() { return &state_; }
     CLzmaDec* Get() { return &state_; }
 
 private:
