@@ -47,6 +47,7 @@ Xvfb                                             xvfb
 xdotool                                          xdotool
 import                                           imagemagick
 compare                                          imagemagick
+convert                                          imagemagick
 /usr/share/icons                                 imagemagick
 7zz                                              7zip
 7z                                               p7zip-full
