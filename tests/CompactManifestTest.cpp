@@ -186,4 +186,20 @@ TEST_F(KeptManifestTest, AKeptManifestIsUsedOnlyWhileItIsTheOneNamed)
     EXPECT_EQ(ReadAll(kept), plain);
 }
 
+// A cache that holds an earlier publication's manifest, a few bytes longer
+// than the one named, is asked past once more: not a manifest to be had, which
+// would send the repair to the whole package the same cache holds.
+TEST_F(KeptManifestTest, ALongerManifestFromACacheIsAskedForOnceMorePastIt)
+{
+    ServeFile("kept/earlier.lzma", compact + "of an earlier publication");
+    RepairConfig config = Config(true);
+    const std::wstring address =
+        L"/kept/earlier.lzma?then=kept/cross.7z.manifest.lzma&t=" + std::to_wstring(GetTickCount());
+    config.compactManifestUrl = TestUrl(address);
+    const RepairPlan plan = Plan(config);
+    EXPECT_TRUE(plan.scanned) << "the manifest named was had after all";
+    EXPECT_EQ(plan.entries, (std::set<std::wstring>{L"Cross/res/说明.txt"}));
+    EXPECT_NE(ServerLog().find("revalidate " + Narrow(address)), std::string::npos);
+}
+
 }  // namespace

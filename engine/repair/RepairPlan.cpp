@@ -80,6 +80,10 @@ bool FetchManifest(const RepairConfig& config, const std::wstring& path, const D
     DownloadOptions options = baseOptions;
     options.limit = named.size;
     options.partial = nullptr;
+    // A cache may hold another publication's manifest under the address, and
+    // a compact one of another publication may be a few bytes longer: asked
+    // for once more, past the cache, rather than taken as none to be had.
+    options.againPastCaches = true;
     std::string bytes;
     bool fetched = named.size > 0 && KeptManifest(named, path, bytes);
     host = 0;
