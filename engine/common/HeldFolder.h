@@ -108,6 +108,10 @@ public:
     // The bytes free to this user on the folder's drive; false when not known.
     bool FreeBytes(unsigned long long& bytes) const { return ::FreeBytes(root_.Get(), bytes); }
 
+    // Logs the refusal of the link found at `path` below the folder; false,
+    // with ERROR_CANT_ACCESS_FILE.
+    bool RefuseLink(const std::wstring& path);
+
     // Lets go of the folder `path` (and what is held below it); of every
     // folder below the root.
     void Release(const std::wstring& path);
@@ -122,7 +126,6 @@ private:
     HANDLE ParentOf(const std::wstring& path, std::wstring& name);
     // Opens the name `path` itself in its held folder.
     ScopedHandle OpenItself(const std::wstring& path, DWORD access, DWORD share, Kind kind);
-    bool RefuseLink(const std::wstring& path);
 
     // The identity of the folder at `path`, opened by name; empty when it can't be.
     static std::wstring IdentityAt(const std::wstring& path, ScopedHandle* keep);

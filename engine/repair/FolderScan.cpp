@@ -67,8 +67,7 @@ bool IsIntact(const std::wstring& path, const ManifestFile& file, Sha256& sha, s
         const DWORD attributes = job.folder->Attributes(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             job.refused = true;
-            Log(L"refused: " + path + L" is a link (a junction, symbolic link or mount point) below the folder " +
-                job.folder->Path());
+            job.folder->RefuseLink(path);
         } else if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             Log(L"can't open " + path + L": " + ErrorText(error) + L"; it counts as damaged");
         }

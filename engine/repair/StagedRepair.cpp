@@ -248,9 +248,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     }
     const DWORD attributes = Listed(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        Log(L"refused: " + target + L" is a link (a junction, symbolic link or mount point) below the folder " +
-            folder_.Path());
-        return false;
+        return folder_.RefuseLink(target);
     }
     // A folder is never moved aside as a file's backup: its contents are the player's.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
