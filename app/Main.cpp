@@ -84,7 +84,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     RepairEngine::Instance().DiscardPartialDownload();
     Log(L"exit with status " + Num(static_cast<uint32_t>(StatusCode)));
     if (StatusCode != Outcome::None) {
-        SendUsageReport();
+        SendUsageReport(StatusCode);
     } else {
         Log(L"no usage report: nothing was repaired");
     }

@@ -1,10 +1,10 @@
 #include "RepairController.h"
 
 #include "AppState.h"
-#include "DiagnosticsLog.h"
 #include "MessageDialogs.h"
 #include "RepairEngine.h"
-#include "StagedRepair.h"
+
+#include "DiagnosticsLog.h"
 
 #include "ButtonControl.h"
 #include "EditControl.h"
@@ -92,18 +92,47 @@ void RepairController::OnMainWindowCreated()
 {
     ui_.folderEdit->Create(ui_.host->hwnd, FolderEditId);
     ui_.root->childControls[FolderEditId] = ui_.folderEdit;
+    RepairEngine& engine = RepairEngine::Instance();
     std::wstring folder;
-    if (!RepairEngine::Instance().FindInstallFolder(folder)) {
+    if (!engine.FindInstallFolder(folder)) {
         return;
-    }
-    // A repair of this folder that a crash cut short is undone before anything else.
-    if (!folder.empty()) {
-        RecoverInterruptedRepair(folder);
     }
     if (folder.empty()) {
         ui_.repairButton->SetEnabled(false);
-    } else if (ui_.folderEdit->editHwnd != nullptr) {
+        return;
+    }
+    if (ui_.folderEdit->editHwnd != nullptr) {
         SetWindowTextW(ui_.folderEdit->editHwnd, folder.c_str());  // runs OnFolderTextChanged
+    }
+    // A repair of this folder that a crash cut short is undone before the
+    // player can start another; the window shows what became of it.
+    phase_ = Phase::Recovery;
+    Lock();
+    if (!engine.StartRecoveryWorker(ui_.host->hwnd, folder)) {
+        phase_ = Phase::Idle;
+        Unlock();
+    }
+}
+
+void RepairController::OnRecoveryEnded(int32_t outcome)
+{
+    phase_ = Phase::Idle;
+    Unlock();
+    switch (outcome) {
+    case RecoveryRolledBack:
+        SetStatus(kStatusYellow, L"上次中断的修复已撤销,文件已恢复原样");
+        break;
+    case RecoveryCompleted:
+        SetStatus(kStatusYellow, L"上次的修复已完成");
+        break;
+    case RecoveryUnreadable:
+        SetStatus(kStatusRed, L"游戏目录中的修复记录无法读取,请联系客服");
+        break;
+    case RecoveryFailed:
+        SetStatus(kStatusRed, L"上次中断的修复未能撤销,请重新启动本工具");
+        break;
+    default:
+        break;  // nothing was cut short: nothing to say
     }
 }
 
@@ -194,7 +223,7 @@ void RepairController::OnConfigLoaded()
 {
     SetStatus(kStatusCyan, L"配置加载完成");
     RepairEngine& engine = RepairEngine::Instance();
-    const std::wstring tips = engine.Config().tips;
+    const std::wstring tips = engine.Notice();
     if (!tips.empty()) {
         Log(L"the configuration's notice is shown instead of a repair");
         ShowInfoDialog(ui_.host->hwnd, tips);
@@ -224,6 +253,8 @@ bool RepairController::Expects(uint32_t code) const
     switch (code) {
     case FileHeld:
         return phase_ != Phase::Idle;
+    case RecoveryEnded:
+        return phase_ == Phase::Recovery;
     case ConfigDownloadFailed:
     case ConfigParseFailed:
     case ConfigLoaded:
@@ -283,6 +314,9 @@ void RepairController::OnRepairEvent(uint32_t code, int32_t param)
         break;
     case FileHeld:
         OnFileHeld(param != 0);
+        break;
+    case RecoveryEnded:
+        OnRecoveryEnded(param);
         break;
     default:
         break;

@@ -1,4 +1,4 @@
-// The behaviour of the main window: folder validation, the two workers, and
+// The behaviour of the main window: folder validation, the workers, and
 // every worker event turned into status text, colour, progress and dialogs.
 #pragma once
 
@@ -64,6 +64,8 @@ private:
     void Lock();
     void Unlock();
     void OnConfigLoaded();
+    // What became of a repair a crash cut short (a RecoveryOutcome), on the status line.
+    void OnRecoveryEnded(int32_t outcome);
     void OnDownloadProgress(int32_t param);
     // A cyan status of two counts, "(done/count)", as the engine packed them.
     void ShowCount(const wchar_t* format, int32_t param);
@@ -76,7 +78,7 @@ private:
     void EndFailedRun(const wchar_t* text, int32_t outcome);
 
     // Which worker's events the controller waits for.
-    enum class Phase { Idle, Configuration, Package };
+    enum class Phase { Idle, Recovery, Configuration, Package };
 
     const MainWindowParts& ui_;
     Phase phase_ = Phase::Idle;

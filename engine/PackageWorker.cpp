@@ -1,7 +1,7 @@
 // The package worker: it decides what to fetch (RepairPlan), fetches the whole
 // package or the ranges of it that hold damaged files, and unpacks what is to
 // be written.
-#include "RepairEngine.h"
+#include "EngineState.h"
 
 #include "DiagnosticsLog.h"
 #include "ExtractArchive.h"
@@ -70,7 +70,7 @@ std::wstring LocalManifestPath() { return LocalConfigPath() + L".manifest"; }
 
 ScopedHandle RepairEngine::OpenPackage(const std::wstring& path) const
 {
-    ScopedHandle package = gameFolder->OpenFile(path, GENERIC_READ, FILE_SHARE_READ, true);
+    ScopedHandle package = state.gameFolder->OpenFile(path, GENERIC_READ, FILE_SHARE_READ, true);
     if (!package.IsValid()) {
         Log(L"can't open " + path + L": " + ErrorText(GetLastError()));
         return package;
@@ -95,21 +95,21 @@ void RepairEngine::RunPackageWorker()
             folder->ReleaseBelow();
             folder.reset();
         }
-    } letGo{gameFolder};
-    gameFolder = std::make_shared<HeldFolder>();
-    if (!gameFolder->Open(installFolder)) {
+    } letGo{state.gameFolder};
+    state.gameFolder = std::make_shared<HeldFolder>();
+    if (!state.gameFolder->Open(installFolder)) {
         PostClosingEvent(ExtractionFailed);  // as for any repair refused before it writes
         return;
     }
-    const std::wstring archivePath = gameFolder->PathOf(L"cross_new.zip");
-    Log(L"repairing " + gameFolder->Path());
-    progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
+    const std::wstring archivePath = state.gameFolder->PathOf(L"cross_new.zip");
+    Log(L"repairing " + state.gameFolder->Path());
+    progressTotal.store(static_cast<uint32_t>(state.config.fileSize), std::memory_order_relaxed);
 
     RepairPlan plan;
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle scanReports(*this, ScanProgress);
-    const PlanOutcome planned = PlanRepair(config, *gameFolder, LocalManifestPath(), options,
+    const PlanOutcome planned = PlanRepair(state.config, *state.gameFolder, LocalManifestPath(), options,
                                     [&](size_t checked, size_t count) {
                                         if (CancelRequested()) {
                                             return false;
@@ -143,7 +143,7 @@ void RepairEngine::RunPackageWorker()
     }
     // From the configuration's host, or else from its mirrors in order.
     bool damaged = false;
-    const std::vector<std::wstring> hosts = HostsFrom(config, plan.firstHost);
+    const std::vector<std::wstring> hosts = HostsFrom(state.config, plan.firstHost);
     for (size_t host = 0; !package.IsValid() && host < hosts.size() && !CancelRequested(); ++host) {
         if (host > 0) {
             Log(hosts[host - 1] + L": given up for this repair; the next host: " + hosts[host]);
@@ -184,7 +184,7 @@ ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::
             return package;
         }
         package.Close();
-        gameFolder->Delete(archivePath);
+        state.gameFolder->Delete(archivePath);
         damaged = true;
     }
     return ScopedHandle();
@@ -196,19 +196,19 @@ bool RepairEngine::DownloadWholePackage(const std::wstring& url, const std::wstr
     // configuration gives (read as the percentage reads it); a failed download
     // is kept for the next repair to resume.
     DownloadOptions options;
-    options.limitWithoutLength = static_cast<uint32_t>(config.fileSize);
+    options.limitWithoutLength = static_cast<uint32_t>(state.config.fileSize);
     // A signed configuration announces the exact size: nothing past it is taken.
     if (!packageKey.empty()) {
-        options.limit = static_cast<uint32_t>(config.fileSize);
+        options.limit = static_cast<uint32_t>(state.config.fileSize);
     }
-    options.partial = &partialPackage;
-    options.folder = gameFolder;
+    options.partial = &state.partialPackage;
+    options.folder = state.gameFolder;
     options.revalidate = revalidate;
     options.againPastCaches = true;
     options.cancelled = [this] { return CancelRequested(); };
-    progressTotal.store(static_cast<uint32_t>(config.fileSize), std::memory_order_relaxed);
+    progressTotal.store(static_cast<uint32_t>(state.config.fileSize), std::memory_order_relaxed);
     // What the player waits for, in the log before the first byte is asked for.
-    Log(L"fetching the whole package: " + Num(static_cast<uint32_t>(config.fileSize)) + L" bytes from " + url);
+    Log(L"fetching the whole package: " + Num(static_cast<uint32_t>(state.config.fileSize)) + L" bytes from " + url);
     ProgressThrottle reports(*this, DownloadProgress);
     const bool downloaded = DownloadFile(url, archivePath, [&](uint32_t received) {
         if (CancelRequested()) {
@@ -229,12 +229,12 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     // never read. Written and then unpacked through this one handle, which
     // nobody else may write or delete meanwhile.
     bool kept = false;
-    gameFolder->StillThere();
-    ScopedHandle package = gameFolder->OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
+    state.gameFolder->StillThere();
+    ScopedHandle package = state.gameFolder->OpenOwnFile(archivePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, kept);
     if (!package.IsValid() || !SeekFile(package.Get(), plan.packageSize) || !SetEndOfFile(package.Get())) {
         Log(L"can't make " + archivePath + L": " + ErrorText(GetLastError()));
         package.Close();
-        gameFolder->Delete(archivePath);
+        state.gameFolder->Delete(archivePath);
         PostClosingEvent(PackageDownloadFailed);
         return ScopedHandle();
     }
@@ -242,7 +242,7 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle reports(*this, DownloadProgress);
-    const FetchResult result = FetchRanges(HostsFrom(config, plan.firstHost), package.Get(), plan.packageSize, plan.requests,
+    const FetchResult result = FetchRanges(HostsFrom(state.config, plan.firstHost), package.Get(), plan.packageSize, plan.requests,
                                            [&](uint64_t fetched, uint64_t total) {
                                                progressTotal.store(total, std::memory_order_relaxed);
                                                reports.Report(PackDownloadProgress(static_cast<uint32_t>(fetched)));
@@ -258,10 +258,10 @@ ScopedHandle RepairEngine::FetchPackageRanges(const RepairPlan& plan, const std:
         return package;
     }
     package.Close();
-    gameFolder->Delete(archivePath);
+    state.gameFolder->Delete(archivePath);
     switch (result) {
     case FetchResult::RangesRefused:
-        Log(config.url + L": the server's answers to ranges can't be used: the whole package is fetched");
+        Log(state.config.url + L": the server's answers to ranges can't be used: the whole package is fetched");
         wholeInstead = true;
         break;
     case FetchResult::Whole:  // not the package announced
@@ -282,7 +282,7 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     ExtractOutcome outcome;
     try {
         outcome = UnpackArchive(
-            package.Get(), archivePath, *gameFolder,
+            package.Get(), archivePath, *state.gameFolder,
             [this](int32_t entry, int32_t count) {
                 if (CancelRequested()) {
                     return false;
@@ -295,7 +295,7 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     } catch (...) {
         // The extraction has rolled itself back on the way out; the worker's boundary reports it.
         package.Close();
-        gameFolder->Delete(archivePath);
+        state.gameFolder->Delete(archivePath);
         throw;
     }
     package.Close();
@@ -306,6 +306,6 @@ void RepairEngine::Unpack(ScopedHandle package, const std::wstring& archivePath,
     }
     // Gone before the player hears the end: a window closed at once must not
     // leave it behind, even while a scanner holds it for a moment.
-    gameFolder->Delete(archivePath);
+    state.gameFolder->Delete(archivePath);
     PostClosingEvent(outcome.Ok() ? ExtractionSucceeded : ExtractionFailed);
 }

@@ -1,10 +1,12 @@
-#include "RepairEngine.h"
+#include "EngineState.h"
 
 #include "BuildSettings.h"
 #include "CheckProcesses.h"
 #include "DiagnosticsLog.h"
 #include "DownloadFile.h"
+#include "HttpGet.h"
 #include "InstallFolder.h"
+#include "Signature.h"
 #include "ThreadBoundary.h"
 
 #include <shlwapi.h>
@@ -57,6 +59,20 @@ RepairEngine& RepairEngine::Instance()
     return *engine;
 }
 
+RepairEngine::RepairEngine() : state(*new State(*this)), packageKey(BuiltInKeys()) {}
+
+std::wstring RepairEngine::Notice() const { return state.config.tips; }
+
+const RepairConfig& RepairEngine::Config() const { return state.config; }
+
+void RepairEngine::UseConfig(const RepairConfig& value) { state.config = value; }
+
+std::wstring RepairEngine::FileHeldNow() const { return HeldNow(); }
+
+std::wstring RepairEngine::FileThatStayedHeld() const { return HeldFile(); }
+
+bool RepairEngine::ProxyWantsLogin() const { return ProxyAskedForLogin(); }
+
 HWND RepairEngine::LiveNotifyWindow() const
 {
     HWND window = notifyWindow;
@@ -90,15 +106,15 @@ bool RepairEngine::TakeEvent(uint32_t code, int32_t param)
     return true;
 }
 
-bool RepairEngine::PostClosingEvent(uint32_t code)
+bool RepairEngine::PostClosingEvent(uint32_t code, int32_t param)
 {
     // A game folder that moved while the repair held it refuses the repair,
     // whichever step noticed.
-    if (code == PackageDownloadFailed && gameFolder != nullptr && gameFolder->Moved()) {
+    if (code == PackageDownloadFailed && state.gameFolder != nullptr && state.gameFolder->Moved()) {
         code = ExtractionFailed;
     }
     for (;;) {
-        if (PostEvent(code, 0)) {
+        if (PostEvent(code, param)) {
             return true;
         }
         if (LiveNotifyWindow() == nullptr) {
@@ -119,7 +135,7 @@ std::wstring LocalConfigPath()
 void RepairEngine::RunConfigWorker()
 {
     // Until this run accepts one, there is no configuration to act on.
-    config = RepairConfig();
+    state.config = RepairConfig();
     const std::wstring iniPath = LocalConfigPath();
     // The configuration is small: no progress, and every try starts over. A
     // closing window ends a wait between tries.
@@ -152,7 +168,7 @@ void RepairEngine::RunConfigWorker()
     LogConfig(loaded, parsed);
     const bool accepted = parsed && (packageKey.empty() || AcceptSignedConfig(loaded));
     if (accepted) {
-        config = std::move(loaded);
+        state.config = std::move(loaded);
     }
     PostClosingEvent(accepted ? ConfigLoaded : ConfigParseFailed);
 }
@@ -163,7 +179,7 @@ bool RepairEngine::LoadConfig(const std::wstring& iniPath)
     RepairConfig loaded;
     // What is refused is never kept: nothing of it can be acted on later.
     const bool accepted = ReadSmallFile(iniPath, kMaxConfigBytes, bytes) && ParseConfig(bytes, loaded);
-    config = accepted ? std::move(loaded) : RepairConfig();
+    state.config = accepted ? std::move(loaded) : RepairConfig();
     return accepted;
 }
 
@@ -173,7 +189,7 @@ bool RepairEngine::IsInstallFolder(const std::wstring& folder) { return ::IsInst
 
 bool RepairEngine::CheckProcesses(const std::wstring& folder, std::wstring& name)
 {
-    return ::CheckProcesses(config.processNames, folder, name);
+    return ::CheckProcesses(state.config.processNames, folder, name);
 }
 
 bool RepairEngine::WaitForWorker(DWORD waitMs) const
@@ -198,7 +214,7 @@ bool RepairEngine::StartWorker(LPTHREAD_START_ROUTINE routine)
     return workerThread.IsValid();
 }
 
-bool RepairEngine::StartConfigWorker(HWND window)
+bool RepairEngine::BeginRun(HWND window)
 {
     notifyWindow = window;
     if (!FreeWorkerSlot(0)) {
@@ -211,10 +227,21 @@ bool RepairEngine::StartConfigWorker(HWND window)
     }
     cancelRequested.store(false, std::memory_order_relaxed);
     // A run's waits for held files are the window's to show, and its cause of failure.
-    SetHoldObserver(&holdReporter);
+    SetHoldObserver(&state.holdReporter);
     ForgetHeldFile();
     ForgetProxyLogin();
-    return StartWorker(ConfigThreadProc);
+    return true;
+}
+
+bool RepairEngine::StartConfigWorker(HWND window) { return BeginRun(window) && StartWorker(ConfigThreadProc); }
+
+bool RepairEngine::StartRecoveryWorker(HWND window, const std::wstring& folder)
+{
+    if (!BeginRun(window)) {
+        return false;
+    }
+    installFolder = folder;
+    return StartWorker(RecoveryThreadProc);
 }
 
 bool RepairEngine::StartPackageWorker(const std::wstring& folder)
@@ -239,7 +266,7 @@ void RepairEngine::Shutdown(DWORD waitMs)
 void RepairEngine::DiscardPartialDownload()
 {
     if (!workerAbandoned && FreeWorkerSlot(0)) {
-        partialPackage.Discard();
+        state.partialPackage.Discard();
     }
 }
 
@@ -259,6 +286,15 @@ DWORD WINAPI PackageThreadProc(LPVOID)
     RepairEngine& engine = RepairEngine::Instance();
     if (!RunGuarded(L"the repair's worker", [&engine] { engine.RunPackageWorker(); })) {
         engine.PostClosingEvent(ExtractionFailed);
+    }
+    return 0;
+}
+
+DWORD WINAPI RecoveryThreadProc(LPVOID)
+{
+    RepairEngine& engine = RepairEngine::Instance();
+    if (!RunGuarded(L"the recovery's worker", [&engine] { engine.RunRecoveryWorker(); })) {
+        engine.PostClosingEvent(RecoveryEnded, RecoveryFailed);
     }
     return 0;
 }

@@ -1,16 +1,13 @@
-// The one engine of the process: the window to report to, the cancel flag, the
-// game folder, the remote configuration and the single worker-thread slot.
+// The one engine of the process, and the application's only door to it: the
+// window to report to, the cancel flag, the single worker-thread slot. What a
+// run keeps in the rooms' own types (the configuration, the game folder, a
+// partial download) lives behind it, in EngineState.h, which only the engine
+// sees: the application's build has no path to the rooms' headers.
 #pragma once
 
 #include "CriticalSection.h"
-#include "DownloadFile.h"
-#include "HeldFolder.h"
-#include "HttpGet.h"
-#include "PassingHold.h"
-#include "RepairConfig.h"
 #include "RepairEvents.h"
 #include "ScopedHandle.h"
-#include "Signature.h"
 
 #include <windows.h>
 
@@ -19,8 +16,13 @@
 #include <deque>
 #include <memory>
 #include <set>
+#include <vector>
 #include <string>
 #include <utility>
+
+struct RangeRequest;
+struct RepairConfig;
+struct RepairPlan;
 
 // How long a closing window waits for the worker to stop.
 constexpr DWORD kShutdownWaitMs = 1000;
@@ -41,17 +43,21 @@ public:
     // Posts an event that ends a step: a full message queue refuses posts, and
     // a lost closing event would leave the controls locked, so it is tried
     // again until it is posted or the window is gone.
-    bool PostClosingEvent(uint32_t code);
+    bool PostClosingEvent(uint32_t code, int32_t param = 0);
 
-    // Bodies of the two worker threads.
+    // Bodies of the worker threads.
     void RunConfigWorker();
     void RunPackageWorker();
+    void RunRecoveryWorker();
 
     // Starting and stopping workers; at most one runs at a time.
     // Start the configuration worker reporting to `window`; false when nothing was started.
     bool StartConfigWorker(HWND window);
     // Start the package worker on `folder`; false when nothing was started.
     bool StartPackageWorker(const std::wstring& folder);
+    // Start undoing, or finishing, a repair of `folder` that a crash cut
+    // short, reporting RecoveryEnded to `window`; false when nothing was started.
+    bool StartRecoveryWorker(HWND window, const std::wstring& folder);
     // Ask the worker to stop and wait for it at most `waitMs`, then forget it.
     void Shutdown(DWORD waitMs = kShutdownWaitMs);
     // Deletes a partial package kept for the next repair, when no worker can
@@ -70,10 +76,12 @@ public:
     // executable name of the last blocking process.
     bool CheckProcesses(const std::wstring& folder, std::wstring& name);
 
+    // The configuration's notice, shown instead of a repair; empty: none.
+    std::wstring Notice() const;
     // The configuration a repair goes by: what LoadConfig read from the server,
     // or what a caller (a test) gives it.
-    const RepairConfig& Config() const { return config; }
-    void UseConfig(RepairConfig value) { config = std::move(value); }
+    const RepairConfig& Config() const;
+    void UseConfig(const RepairConfig& value);
 
     // What a download's progress counts up to: the package's size, or the
     // bytes a repair of the damaged files only fetches. Set by the package
@@ -93,10 +101,10 @@ public:
 
     // The file another program holds while the worker waits for it (FileHeld);
     // the one whose hold outlasted the wait and ended the last run; empty: none.
-    std::wstring FileHeldNow() const { return HeldNow(); }
-    std::wstring FileThatStayedHeld() const { return HeldFile(); }
+    std::wstring FileHeldNow() const;
+    std::wstring FileThatStayedHeld() const;
     // Whether a proxy on the way asked for a login during the last run.
-    bool ProxyWantsLogin() const { return ProxyAskedForLogin(); }
+    bool ProxyWantsLogin() const;
 
     // Whether a worker thread is there: running, or ended and not yet freed.
     bool HasWorker() const { return workerThread.IsValid(); }
@@ -104,30 +112,17 @@ public:
     bool WaitForWorker(DWORD waitMs) const;
 
 private:
-    // Tells the window of waits for held files, and ends them when it closes.
-    class HoldReporter : public HoldObserver {
-    public:
-        explicit HoldReporter(RepairEngine& engine) : engine_(engine) {}
-        bool Cancelled() override { return engine_.CancelRequested(); }
-        void Holding(const std::wstring& path) override { engine_.PostEvent(FileHeld, path.empty() ? 0 : 1); }
-
-    private:
-        RepairEngine& engine_;
-    };
+    struct State;  // EngineState.h
 
     std::atomic<bool> cancelRequested{false};  // one-way request; relaxed ordering is enough
-    HoldReporter holdReporter{*this};
     ScopedHandle workerThread;
     HWND notifyWindow = nullptr;
     std::wstring installFolder;
-    // The game folder as the package worker opened it, for its run.
-    std::shared_ptr<HeldFolder> gameFolder;
-    RepairConfig config;
+    // Made with the engine and, like it, never freed.
+    State& state;
     // The keys built into the program, if any.
-    std::string packageKey = BuiltInKeys();
+    std::string packageKey;
     PostMessageFn postMessage = PostMessageW;
-    // A failed package download, for the next repair to resume.
-    PartialDownload partialPackage;
     // Shutdown stopped waiting for a worker that was still running.
     bool workerAbandoned = false;
     std::atomic<uint64_t> progressTotal{0};
@@ -135,7 +130,7 @@ private:
     CriticalSection eventsLock;
     std::deque<std::pair<uint32_t, int32_t>> postedEvents;
 
-    RepairEngine() = default;
+    RepairEngine();
     ~RepairEngine() = default;
     RepairEngine(const RepairEngine&) = delete;
     RepairEngine& operator=(const RepairEngine&) = delete;
@@ -143,6 +138,9 @@ private:
     // Closes the slot's handle when its thread has ended within `waitMs`;
     // true when the slot is empty afterwards.
     bool FreeWorkerSlot(DWORD waitMs);
+    // A new run reporting to `window`: what an earlier one posted, held or
+    // asked is forgotten. False while a worker still runs.
+    bool BeginRun(HWND window);
     bool StartWorker(LPTHREAD_START_ROUTINE routine);
     // notifyWindow while the system still knows it; null otherwise.
     HWND LiveNotifyWindow() const;
@@ -173,6 +171,7 @@ private:
 
 DWORD WINAPI ConfigThreadProc(LPVOID parameter);
 DWORD WINAPI PackageThreadProc(LPVOID parameter);
+DWORD WINAPI RecoveryThreadProc(LPVOID parameter);
 
 // Where the configuration worker stores the INI file: the user's temporary folder.
 std::wstring LocalConfigPath();

@@ -20,6 +20,16 @@ enum RepairEvent : uint32_t {
     ScanProgress = 110,          // param: files checked and file count, packed as for ExtractionProgress
     FileHeld = 111,              // param: 1 while another program holds a file the repair waits for
                                  // (RepairEngine::FileHeldNow names it), 0 once it lets go
+    RecoveryEnded = 112,         // param: a RecoveryOutcome
+};
+
+// What became of a repair that a crash cut short, found as the program starts.
+enum RecoveryOutcome : int32_t {
+    NothingToRecover = 0,
+    RecoveryRolledBack = 1,   // the folder is as it was before that repair
+    RecoveryCompleted = 2,    // that repair had written everything: its old files are deleted
+    RecoveryUnreadable = 3,   // a journal that can't be read: the folder is left alone, and refused
+    RecoveryFailed = 4,       // the roll-back failed in part: the journal stays for the next start
 };
 
 // The second parameter of each event that has one, packed by the worker and

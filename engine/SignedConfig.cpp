@@ -1,7 +1,7 @@
 // What a program built with a key requires of the configuration and of the
 // package it announces: a signed configuration, with a version that never goes
 // back, and the package of exactly the size and digest it names.
-#include "RepairEngine.h"
+#include "EngineState.h"
 
 #include "AsciiCase.h"
 #include "BuildSettings.h"
@@ -110,10 +110,10 @@ bool RepairEngine::IsAnnouncedPackage(HANDLE package, const std::wstring& path) 
         Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
         return false;
     }
-    const uint64_t announced = static_cast<uint32_t>(config.fileSize);
-    if (size != announced || !SameAsciiNoCase(config.sha256, sha256.c_str())) {
+    const uint64_t announced = static_cast<uint32_t>(state.config.fileSize);
+    if (size != announced || !SameAsciiNoCase(state.config.sha256, sha256.c_str())) {
         Log(L"package refused: " + Num(size) + L" bytes with SHA-256 " + sha256 + L", where the configuration "
-            L"announces " + Num(announced) + L" bytes with SHA-256 " + config.sha256);
+            L"announces " + Num(announced) + L" bytes with SHA-256 " + state.config.sha256);
         return false;
     }
     Log(L"package: " + Num(size) + L" bytes with the SHA-256 the signed configuration announces");

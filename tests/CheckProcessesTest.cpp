@@ -1,6 +1,7 @@
 // CheckProcesses with real processes: the tests' helper program copied into a
 // game folder (or elsewhere) and started there under wine.
 #include "KernelFunction.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 

@@ -2,6 +2,7 @@
 // 1 MB, and a log that can't be written leaving every outcome as it was.
 #include "DiagnosticsLog.h"
 #include "EventWindow.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 

@@ -3,6 +3,7 @@
 // and write nothing outside its destination. A case that fails keeps its input
 // in its folder under the tests' scratch folder.
 #include "ExtractArchive.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 

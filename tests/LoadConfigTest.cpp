@@ -1,6 +1,7 @@
 // LoadConfig on INI files written by the test: keys, defaults, numbers,
 // encodings; and the manifest a configuration names.
 #include "PackageManifest.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
 #include "TestSupport.h"
 

@@ -2,7 +2,9 @@
 // a real hidden window; the worker slot and the shutdown protocol.
 #include "EventWindow.h"
 #include "ProtectedSettings.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
+#include "Signature.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -392,3 +394,42 @@ TEST_F(RepairEngineTest, WithAKeyOnlyTheAnnouncedPackageIsUnpacked)
 }
 
 }  // namespace
+
+// The recovery worker reports what became of a repair a crash cut short, the
+// window's only news of it: rolled back, nothing to do, or a journal refused.
+TEST_F(RepairEngineTest, TheRecoveryWorkerReportsWhatBecameOfACutShortRepair)
+{
+    ScratchFolder game;
+    CreateDirectoryW((game / L"Cross").c_str(), nullptr);
+    WriteAll(game / L"Cross\\version.txt", "1.0");
+    const auto before = TreeOf(game.Path());
+    ServeFile("packages/package.7z", ReadAll(std::wstring(VNK_TEST_DATA) + L"\\package.7z"));
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", L"1");
+    RunPackageWorker(TestUrl(L"/packages/package.7z"), game.Path());
+    SetEnvironmentVariableW(L"VNK_TEST_STOP_COMMIT_AFTER", nullptr);
+    ASSERT_TRUE(FileExists(game / L"LumoraRepair.journal")) << "as a crash would leave it";
+    ASSERT_NE(TreeOf(game.Path()), before);
+
+    const struct {
+        const char* what;
+        const char* journal;  // planted before the start; null: as the last start left it
+        int32_t outcome;
+    } cases[] = {
+        {"a commit cut short", nullptr, RecoveryRolledBack},
+        {"no journal", nullptr, NothingToRecover},
+        {"a journal this program did not write", "LumoraRepair journal 2\r\ncommit\r\n", RecoveryUnreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.journal != nullptr) {
+            WriteAll(game / L"LumoraRepair.journal", c.journal);
+        }
+        window.events.clear();
+        ASSERT_TRUE(engine.StartRecoveryWorker(window.Handle(), game.Path()));
+        ASSERT_TRUE(window.WaitFor(RecoveryEnded, 20000));
+        EXPECT_EQ(window.events.back().param, c.outcome);
+        engine.Shutdown(10000);
+    }
+    DeleteFileW((game / L"LumoraRepair.journal").c_str());
+    EXPECT_EQ(TreeOf(game.Path()), before) << "rolled back, and nothing else changed";
+}

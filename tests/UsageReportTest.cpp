@@ -1,5 +1,4 @@
 // The usage report against the loopback server, and the program's exit without one.
-#include "AppState.h"
 #include "TestSupport.h"
 #include "UsageReport.h"
 
@@ -28,9 +27,7 @@ TEST(UsageReportTest, SendsTheOutcomeAndReadsTheWholeAnswer)
 {
     const size_t before = Count(ServerLog(), std::string(kReport) + "8");
     const size_t completeBefore = Count(ServerLog(), "report answer read completely");
-    StatusCode = 8;
-    SendUsageReport();
-    StatusCode = 0;
+    SendUsageReport(8);
     Sleep(200);  // the server logs after its last write
     const std::string log = ServerLog();
     EXPECT_EQ(Count(log, std::string(kReport) + "8"), before + 1) << log;
@@ -58,11 +55,9 @@ TEST(UsageReportTest, AStalledStatisticsServerHoldsTheExitAtMostFiveSeconds)
     const std::wstring marker = std::wstring(VNK_TEST_WWW) + L"\\lua\\common\\data_report_to_appsvr.hang";
     ServeFile("lua/common/data_report_to_appsvr.hang", "");
     const size_t before = Count(ServerLog(), std::string(kReport) + "3");
-    StatusCode = 3;
     const DWORD start = GetTickCount();
-    SendUsageReport();
+    SendUsageReport(3);
     const DWORD took = GetTickCount() - start;
-    StatusCode = 0;
     DeleteFileW(marker.c_str());
     EXPECT_GE(took, 4500u);
     EXPECT_LT(took, 6500u);

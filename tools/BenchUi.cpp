@@ -5,6 +5,7 @@
 // Usage: bench_ui URL SIZE_BYTES
 #include "GdiplusSession.h"
 #include "MainWindow.h"
+#include "RepairConfig.h"
 #include "RepairEngine.h"
 #include "RepairEvents.h"
 

@@ -34,7 +34,6 @@ OWN_FILE = re.compile(r"(?<![\w.>])OpenOwnFile\s*\(")
 ALLOWED = {
     "engine/common/HeldFolder.cpp": "the layer itself: the folder's own path is resolved once, when it is opened",
     "engine/common/HeldFolder.h": "declares the layer's own OpenOwnFile",
-    "engine/common/DiagnosticsLog.cpp": "the log, in the user's temporary folder, with checks of its own",
     "engine/config/RepairConfig.cpp": "ReadSmallFile: the configuration and manifest the program fetched into "
                                       "its temporary folder",
     "engine/config/Signature.cpp": "FileDigest: files the caller names, outside the game folder",

@@ -100,6 +100,8 @@ class LogReader:
         self.start = os.path.getsize(self.path) if os.path.exists(self.path) else 0
 
     def lines(self):
+        if not os.path.exists(self.path):
+            return []
         with open(self.path, "rb") as f:
             text = f.read()
         if len(text) < self.start:
@@ -138,10 +140,14 @@ class App:
         self.origin = (0, 0)
 
     def start(self):
+        log = LogReader()
         self.process = subprocess.Popen([WINE, self.exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 30)
         if not self.window:
             raise RuntimeError("the main window did not appear")
+        # The controls stay locked while a repair a crash cut short is looked for.
+        wait_until(lambda: any("earlier repair" in line or "no game folder found" in line for line in log.lines()),
+                   10)
         self.window = self.window.split()[0]
         geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.window).split())
         self.origin = (int(geometry["X"]), int(geometry["Y"]))

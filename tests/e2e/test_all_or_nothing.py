@@ -87,12 +87,16 @@ class AllOrNothingTest(AppTest):
         self.assertTrue(os.path.exists(self.in_game("LumoraRepair.journal")), "as a crash would leave it")
         self.assertNotEqual(ui.tree_of(self.game), before)
         self.app = ui.App(os.path.join(base.BUILD, "LumoraRepair.exe")).start()
-        self.assertEqual(ui.tree_of(self.game), before, "rolled back as the program started")
+        self.assertTrue(ui.wait_until(lambda: ui.tree_of(self.game) == before, 10), "rolled back as the program started")
+        time.sleep(0.5)  # the window shows it
+        shot = self.snapshot("recovered")
+        self.shot("main-recovered.png")
+        self.assertIsNotNone(ui.colour_bounds(shot, (0, 168, 548, 28), "rgb(255,255,0)"), "the yellow status line")
         self.app.close(ui.CLOSE_GLYPH)
         self.assert_logged(log, [
             ("worker", r"commit stopped after 1 of 2 replacements, as a crash would stop it$"),
-            ("UI", r"an earlier repair of .* was cut short and is rolled back: 1 files restored, 0 new files "
-                   r"removed, 2 staging files deleted, 1 folders removed$"),
+            ("worker", r"an earlier repair of .* was cut short and is rolled back: 1 files restored, 0 new files "
+                       r"removed, 2 staging files deleted, 1 folders removed$"),
         ])
 
     def test_a_worker_that_runs_out_of_memory_leaves_every_file_as_it_was(self):

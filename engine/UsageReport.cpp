@@ -1,6 +1,5 @@
 #include "UsageReport.h"
 
-#include "AppState.h"
 #include "BuildSettings.h"
 #include "DiagnosticsLog.h"
 #include "HttpGet.h"
@@ -31,12 +30,12 @@ std::wstring UsageReportUrl(int outcome)
     return url;
 }
 
-void SendUsageReport()
+void SendUsageReport(int outcome)
 {
     // On a thread of its own, so that the wait for it has an end whatever WinINet
     // does; a thread still running then ends with the process. The thread owns
     // the address from the moment it runs.
-    auto url = std::make_unique<std::wstring>(UsageReportUrl(StatusCode));
+    auto url = std::make_unique<std::wstring>(UsageReportUrl(outcome));
     const ScopedHandle thread(CreateThread(nullptr, 0, ReportThreadProc, url.get(), 0, nullptr));
     if (!thread.IsValid()) {
         Log(L"usage report not sent: no thread: " + ErrorText(GetLastError()));

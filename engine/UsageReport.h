@@ -14,7 +14,7 @@ std::wstring UsageReportUrl(int outcome);
 // One GET of `url`; the answer is read to its end and thrown away.
 void SendReportRequest(const std::wstring& url);
 
-// Sends StatusCode to the statistics server with one GET and reads the answer
+// Sends `outcome` to the statistics server with one GET and reads the answer
 // away. Returns when that is done or after kReportTimeoutMs at most; every
 // failure is silent.
-void SendUsageReport();
+void SendUsageReport(int outcome);
