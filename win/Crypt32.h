@@ -3,14 +3,19 @@
 // system folder on first use (see SystemLibrary.h).
 #pragma once
 
+#include "SystemLibrary.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
+#define VNK_CRYPT32_FUNCTIONS(X) \
+    X(CryptStringToBinaryA)      \
+    X(CryptStringToBinaryW)      \
+    X(CryptDecodeObjectEx)       \
+    X(CryptImportPublicKeyInfo)
+
 struct Crypt32Api {
-    decltype(&::CryptStringToBinaryA) CryptStringToBinaryA;
-    decltype(&::CryptStringToBinaryW) CryptStringToBinaryW;
-    decltype(&::CryptDecodeObjectEx) CryptDecodeObjectEx;
-    decltype(&::CryptImportPublicKeyInfo) CryptImportPublicKeyInfo;
+    VNK_CRYPT32_FUNCTIONS(VNK_API_MEMBER)
 };
 
 // Every function of it, or null when crypt32 can't be loaded or lacks one.

@@ -26,3 +26,12 @@ Fn LibraryFunction(HMODULE library, const char* name)
                ? nullptr
                : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
+
+// A table of a DLL's functions is written as one list, each name once:
+//   #define EXAMPLE_FUNCTIONS(X) X(FunctionA) X(FunctionB)
+//   struct ExampleApi { EXAMPLE_FUNCTIONS(VNK_API_MEMBER) };
+// and filled, with `api` (the table) and `dll` in scope, by
+//   bool all = true;
+//   EXAMPLE_FUNCTIONS(VNK_API_LOAD)   // `all`: every one was found
+#define VNK_API_MEMBER(name) decltype(&::name) name = nullptr;
+#define VNK_API_LOAD(name) all = (api.name = LibraryFunction<decltype(api.name)>(dll, #name)) != nullptr && all;

@@ -2,19 +2,24 @@
 // folder on first use (see SystemLibrary.h).
 #pragma once
 
+#include "SystemLibrary.h"
+
 #include <windows.h>
 #include <wininet.h>
 
+#define VNK_WININET_FUNCTIONS(X) \
+    X(InternetOpenW)             \
+    X(InternetConnectW)          \
+    X(InternetCrackUrlW)         \
+    X(InternetSetOptionW)        \
+    X(InternetReadFile)          \
+    X(InternetCloseHandle)       \
+    X(HttpOpenRequestW)          \
+    X(HttpSendRequestW)          \
+    X(HttpQueryInfoW)
+
 struct WinInetApi {
-    decltype(&::InternetOpenW) InternetOpenW;
-    decltype(&::InternetConnectW) InternetConnectW;
-    decltype(&::InternetCrackUrlW) InternetCrackUrlW;
-    decltype(&::InternetSetOptionW) InternetSetOptionW;
-    decltype(&::InternetReadFile) InternetReadFile;
-    decltype(&::InternetCloseHandle) InternetCloseHandle;
-    decltype(&::HttpOpenRequestW) HttpOpenRequestW;
-    decltype(&::HttpSendRequestW) HttpSendRequestW;
-    decltype(&::HttpQueryInfoW) HttpQueryInfoW;
+    VNK_WININET_FUNCTIONS(VNK_API_MEMBER)
 };
 
 // Every function of it, or null when WinINet can't be loaded or lacks one.

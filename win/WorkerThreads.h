@@ -1,25 +1,40 @@
-// How many threads to give work that splits into independent pieces.
+// Threads that share one piece of work side by side, and how many to give it.
 #pragma once
+
+#include "ScopedHandle.h"
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
-#include <cwchar>
+#include <functional>
+#include <vector>
+
+// More threads than this only contend for a player's one disk.
+constexpr unsigned kMostWorkerThreads = 4;
 
 // One thread a processor, no more than `most` nor than the `pieces`, and at least one.
-inline unsigned WorkerThreadCount(size_t pieces, unsigned most)
-{
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    DWORD processors = system.dwNumberOfProcessors;
-#ifdef VNK_TEST_SEAMS
-    // VNK_TEST_PROCESSORS=N: the work splits as on a machine with N processors.
-    wchar_t shown[8] = {};
-    if (GetEnvironmentVariableW(L"VNK_TEST_PROCESSORS", shown, 8) != 0) {
-        processors = static_cast<DWORD>(wcstol(shown, nullptr, 10));
-    }
-#endif
-    const size_t wanted = std::min<size_t>(std::max<DWORD>(processors, 1), most);
-    return static_cast<unsigned>(std::max<size_t>(std::min(wanted, pieces), 1));
-}
+unsigned WorkerThreadCount(size_t pieces, unsigned most = kMostWorkerThreads);
+
+// The threads run `routine(context)`; the context is the caller's, so the
+// set joins them all before it goes, whatever way its owner leaves.
+class WorkerThreads {
+public:
+    WorkerThreads() = default;
+    ~WorkerThreads() { Join(); }
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+
+    // One more thread; false, with the system's error, when none could be made.
+    bool Start(LPTHREAD_START_ROUTINE routine, void* context);
+    size_t Count() const { return waits_.size(); }
+    // Calls `poll` at once and again every `intervalMs` while any thread
+    // runs: true once all have ended, false as soon as `poll` says stop
+    // (the threads may still run).
+    bool PollUntilEnded(DWORD intervalMs, const std::function<bool()>& poll);
+    // Waits for every thread to end.
+    void Join();
+
+private:
+    std::vector<ScopedHandle> threads_;
+    std::vector<HANDLE> waits_;
+};

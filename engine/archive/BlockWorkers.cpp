@@ -22,7 +22,6 @@ extern "C" {
 
 namespace {
 
-constexpr unsigned kMostThreads = 4;
 // What all the decoders together may hold: a 32-bit program has 2 GB of
 // address space for everything.
 constexpr UInt64 kDecodersBudget = sizeof(void*) == 4 ? (UInt64(400) << 20) : (UInt64(2) << 30);
@@ -264,12 +263,12 @@ bool CanDecodeSideBySide(const CSzArEx& db, UInt32 folder)
 {
     // A block decoded whole takes no more than a share of the budget, so that
     // a few fit side by side; a larger one is decoded alone, in order.
-    return BlockDecoder::CanStream(db, folder) || MemoryFor(db, folder) <= kDecodersBudget / kMostThreads;
+    return BlockDecoder::CanStream(db, folder) || MemoryFor(db, folder) <= kDecodersBudget / kMostWorkerThreads;
 }
 
 unsigned BlockThreadCount(const CSzArEx& db, const std::vector<UInt32>& blocks)
 {
-    unsigned threads = WorkerThreadCount(blocks.size(), kMostThreads);
+    unsigned threads = WorkerThreadCount(blocks.size());
     UInt64 need = 0;
     for (UInt32 folder : blocks) {
         need = std::max(need, MemoryFor(db, folder));
@@ -303,17 +302,14 @@ SRes DecodeBlocksSideBySide(HANDLE archive, const std::wstring& path, const CSzA
         }
     }
 
-    std::vector<ScopedHandle> workers;
-    std::vector<HANDLE> waits;
+    // The workers use `work` until they end: `workers`, declared after it, joins them first.
+    WorkerThreads workers;
     for (unsigned i = 0; i < threads; ++i) {
-        ScopedHandle thread(CreateThread(nullptr, 0, WorkerThreadProc, &work, 0, nullptr));
-        if (!thread.IsValid()) {
+        if (!workers.Start(WorkerThreadProc, &work)) {
             Log(L"can't start a decoding thread: " + ErrorText(GetLastError()));
             work.Fail(SZ_ERROR_THREAD);
             break;
         }
-        waits.push_back(thread.Get());
-        workers.push_back(std::move(thread));
     }
     // Every count from 1 on is reported, whatever order the entries finish in.
     unsigned reported = 0;
@@ -326,16 +322,13 @@ SRes DecodeBlocksSideBySide(HANDLE archive, const std::wstring& path, const CSzA
             }
         }
     };
-    // The workers use `work` until they end: nothing may leave this function before.
     const auto reportGuarded = [&] {
         if (!RunGuarded(L"reporting the decoding", report)) {
             work.Fail(SZ_ERROR_MEM);
         }
+        return true;  // a stop reaches the workers through `work`; they end of themselves
     };
-    while (!waits.empty() && WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE,
-                                                    kProgressPollMs) == WAIT_TIMEOUT) {
-        reportGuarded();
-    }
+    workers.PollUntilEnded(kProgressPollMs, reportGuarded);
     reportGuarded();
     if (stopped) {
         return SZ_ERROR_WRITE;

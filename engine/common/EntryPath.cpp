@@ -87,14 +87,29 @@ bool IsSafeEntryName(const std::wstring& name)
     return true;
 }
 
+std::wstring WithWindowsSeparators(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path;
+}
+
+std::wstring PathBelow(const std::wstring& folder, const std::wstring& entry)
+{
+    const bool ends = !folder.empty() && folder.back() == L'\\';
+    return WithWindowsSeparators((ends ? folder : folder + L"\\") + entry);
+}
+
 bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, std::wstring& path)
 {
-    // A drive's root (D:\) ends in its separator already.
-    const std::wstring separator = !destination.empty() && destination.back() == L'\\' ? L"" : L"\\";
-    if (destination.size() + separator.size() + name.size() + 1 > kMaxOutputPath) {
+    std::wstring joined = PathBelow(destination, name);
+    if (joined.size() + 1 > kMaxOutputPath) {
         return false;
     }
-    path = destination + separator + name;
+    path = std::move(joined);
     return true;
 }
 

@@ -18,7 +18,14 @@ constexpr size_t kMaxOutputPath = 260;
 // refuses the same names.
 bool IsSafeEntryName(const std::wstring& name);
 
-// destination + "\" + name, or false when that does not fit kMaxOutputPath.
+// `path` with Windows' separator only: each "/" becomes "\".
+std::wstring WithWindowsSeparators(std::wstring path);
+
+// folder + "\" + entry (a drive's root, "D:\", ends in its separator
+// already), with Windows' separators.
+std::wstring PathBelow(const std::wstring& folder, const std::wstring& entry);
+
+// PathBelow(destination, name), or false when that does not fit kMaxOutputPath.
 bool JoinOutputPath(const std::wstring& destination, const std::wstring& name, std::wstring& path);
 
 // The `index`-th of the short names that a file can be written under before it

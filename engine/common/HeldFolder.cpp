@@ -1,6 +1,7 @@
 #include "HeldFolder.h"
 
 #include "DiagnosticsLog.h"
+#include "EntryPath.h"
 #include "FileLinks.h"
 #include "FileNameCase.h"
 #include "PassingHold.h"
@@ -16,8 +17,6 @@ constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 bool IsReparsePoint(HANDLE handle, DWORD& attributes)
 {
     return AttributesOf(handle, attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -27,12 +26,7 @@ bool IsReparsePoint(HANDLE handle, DWORD& attributes)
 
 std::wstring GameFolderPath(const std::wstring& folder)
 {
-    std::wstring path = folder;
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::wstring path = WithWindowsSeparators(folder);
     while (path.size() > 1 && path.back() == L'\\' && path[path.size() - 2] != L':') {
         path.pop_back();
     }

@@ -31,6 +31,9 @@
 // separator at its end unless it is a drive's root ("D:\\").
 std::wstring GameFolderPath(const std::wstring& folder);
 
+// Whether an act's error says the name isn't there, or its folder isn't.
+inline bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 class HeldFolder;
 
 // The folder `path` lies in, opened for the caller; null (logged) when it

@@ -2,41 +2,12 @@
 
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
+#include "TextFields.h"
 #include "Utf8.h"
 
 namespace {
 
 const char kHeaderLine[] = "LumoraRepair manifest 1";
-
-std::vector<std::string> SplitTabs(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) {
-            return fields;
-        }
-        start = tab + 1;
-    }
-}
-
-// A decimal number of at most 18 digits.
-bool ParseNumber(const std::string& text, uint64_t& value)
-{
-    if (text.empty() || text.size() > 18) {
-        return false;
-    }
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
 
 bool ParseDigest(const std::string& text, std::wstring& digest)
 {
@@ -54,7 +25,7 @@ bool ParseDigest(const std::string& text, std::wstring& digest)
 
 bool ParseRange(const std::vector<std::string>& fields, ManifestRange& range)
 {
-    return fields.size() == 4 && ParseNumber(fields[1], range.offset) && ParseNumber(fields[2], range.size) &&
+    return fields.size() == 4 && ParseDecimal(fields[1], range.offset) && ParseDecimal(fields[2], range.size) &&
            ParseDigest(fields[3], range.sha256);
 }
 
@@ -66,8 +37,8 @@ bool ParsePath(const std::string& text, std::wstring& path)
 bool ParseFile(const std::vector<std::string>& fields, ManifestFile& file)
 {
     uint64_t block = 0;
-    if (fields.size() != 6 || !ParsePath(fields[1], file.path) || !ParseNumber(fields[2], file.size) ||
-        !ParseDigest(fields[3], file.sha256) || (fields[4] != "-" && !ParseNumber(fields[4], block)) ||
+    if (fields.size() != 6 || !ParsePath(fields[1], file.path) || !ParseDecimal(fields[2], file.size) ||
+        !ParseDigest(fields[3], file.sha256) || (fields[4] != "-" && !ParseDecimal(fields[4], block)) ||
         (fields[5] != "restore" && fields[5] != "keep")) {
         return false;
     }
@@ -118,7 +89,7 @@ bool ParseManifest(const std::string& bytes, PackageManifest& manifest, std::wst
         if (lineNumber == 1) {
             good = line == kHeaderLine;
         } else if (kind == "package" && !havePackage) {
-            good = havePackage = fields.size() == 2 && ParseNumber(fields[1], manifest.packageSize);
+            good = havePackage = fields.size() == 2 && ParseDecimal(fields[1], manifest.packageSize);
         } else if (kind == "header" && !haveHeader) {
             good = haveHeader = ParseRange(fields, manifest.header);
         } else if (kind == "block") {

@@ -3,7 +3,7 @@
 #include "CryptHandles.h"
 #include "DiagnosticsLog.h"
 #include "RegistryKey.h"
-#include "RepairConfig.h"
+#include "TextFields.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ uint64_t AcceptedConfigVersion()
 {
     RegistryKey key(Root(), kProgramKey, true);
     std::wstring text;
-    return key.QueryString(kVersionValue, text) ? ParseDecimal(text) : 0;
+    return key.QueryString(kVersionValue, text) ? DecimalOrZero(text) : 0;
 }
 
 bool KeepAcceptedConfigVersion(uint64_t version)

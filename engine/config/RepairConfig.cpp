@@ -2,6 +2,7 @@
 
 #include "IniText.h"
 #include "ScopedHandle.h"
+#include "TextFields.h"
 
 #include <windows.h>
 
@@ -26,22 +27,6 @@ constexpr int32_t kMostMirrors = 16;
 
 }  // namespace
 
-uint64_t ParseDecimal(const std::wstring& text)
-{
-    // A positive decimal number that fits: YYYYMMDDhhmm has 12 digits.
-    if (text.empty() || text.size() > 18) {
-        return 0;
-    }
-    uint64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return 0;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    return value;
-}
-
 bool ParseConfig(const std::string& bytes, RepairConfig& config)
 {
     const IniText ini(bytes);
@@ -53,13 +38,13 @@ bool ParseConfig(const std::string& bytes, RepairConfig& config)
     config.tips = value(L"tips", L"");
     config.fileSize = ToInt32(value(L"filesize", L"0"));
     // Only checked by a program with a key built in.
-    config.version = ParseDecimal(value(L"version", L""));
+    config.version = DecimalOrZero(value(L"version", L""));
     config.sha256 = value(L"sha256", L"");
     config.manifestUrl = value(L"manifest", L"");
-    config.manifestSize = ParseDecimal(value(L"manifestsize", L""));
+    config.manifestSize = DecimalOrZero(value(L"manifestsize", L""));
     config.manifestSha256 = value(L"manifestsha256", L"");
     config.compactManifestUrl = value(L"compactmanifest", L"");
-    config.compactManifestSize = ParseDecimal(value(L"compactmanifestsize", L""));
+    config.compactManifestSize = DecimalOrZero(value(L"compactmanifestsize", L""));
     config.compactManifestSha256 = value(L"compactmanifestsha256", L"");
 
     const int32_t count = ToInt32(value(L"processcount", L"0"));

@@ -43,9 +43,6 @@ NamedManifest ManifestToUse(const RepairConfig& config);
 // The address of `manifest` on the host of PackageAddresses(config)[host].
 std::wstring ManifestAddress(const RepairConfig& config, const NamedManifest& manifest, size_t host);
 
-// A number such as "version": decimal digits only, up to 18 of them; 0 otherwise.
-uint64_t ParseDecimal(const std::wstring& text);
-
 // A configuration file is a few hundred bytes; a server that sends more is not
 // sending one.
 constexpr uint64_t kMaxConfigBytes = 1024 * 1024;

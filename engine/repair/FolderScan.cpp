@@ -1,6 +1,7 @@
 #include "FolderScan.h"
 
 #include "DiagnosticsLog.h"
+#include "EntryPath.h"
 #include "ScopedHandle.h"
 #include "Sha256.h"
 #include "ThreadBoundary.h"
@@ -18,21 +19,8 @@ namespace {
 // Read in pieces this large: few calls, and the next piece is read while
 // another thread hashes.
 constexpr DWORD kReadPiece = 1u << 20;
-constexpr unsigned kMostThreads = 4;
 // How often the scan says how far it got.
 constexpr DWORD kProgressIntervalMs = 50;
-
-std::wstring LocalPath(const std::wstring& folder, const std::wstring& entry)
-{
-    // A drive's root ("D:\\") ends in its separator already.
-    std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + entry;
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
-}
 
 // What the workers share: the next file to take, and each file's verdict.
 struct ScanJob {
@@ -45,8 +33,6 @@ struct ScanJob {
     std::atomic<bool> refused{false};  // a link met, or a worker failed: the scan counts for nothing
     std::vector<char> damaged;  // one a file; written by the worker that took it
 };
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Whether the file at `path` is the published one: its size, then its digest.
 // The name itself is looked at and opened, never what a link there points to.
@@ -109,7 +95,7 @@ void ScanFiles(ScanJob& job)
     std::vector<char> buffer(kReadPiece);
     const std::vector<ManifestFile>& files = job.manifest->files;
     for (size_t i = job.next++; i < files.size() && !job.stop && !job.refused; i = job.next++) {
-        job.damaged[i] = !IsIntact(LocalPath(job.folder->Path(), files[i].path), files[i], sha, buffer, job);
+        job.damaged[i] = !IsIntact(PathBelow(job.folder->Path(), files[i].path), files[i], sha, buffer, job);
         ++job.done;
     }
 }
@@ -129,13 +115,13 @@ DWORD WINAPI ScanThreadProc(LPVOID parameter)
 bool HoldFolders(HeldFolder& folder, const PackageManifest& manifest)
 {
     for (const ManifestFile& file : manifest.files) {
-        if (!folder.HoldFoldersOf(LocalPath(folder.Path(), file.path))) {
+        if (!folder.HoldFoldersOf(PathBelow(folder.Path(), file.path))) {
             return false;
         }
     }
     for (const std::wstring& entry : manifest.folders) {
         // The folder itself too: as the last of the folders on the way to a name inside it.
-        if (!folder.HoldFoldersOf(LocalPath(folder.Path(), entry) + L"\\")) {
+        if (!folder.HoldFoldersOf(PathBelow(folder.Path(), entry) + L"\\")) {
             return false;
         }
     }
@@ -157,19 +143,12 @@ ScanOutcome ScanGameFolder(HeldFolder& folder, const PackageManifest& manifest, 
     job.damaged.assign(manifest.files.size(), 0);
 
     // A thread a processor reads and hashes; the calling thread reports, and
-    // scans what is left if no thread could be made.
-    std::vector<ScopedHandle> threads;
-    for (unsigned i = 0; i < WorkerThreadCount(manifest.files.size(), kMostThreads); ++i) {
-        ScopedHandle thread(CreateThread(nullptr, 0, ScanThreadProc, &job, 0, nullptr));
-        if (thread.IsValid()) {
-            threads.push_back(std::move(thread));
-        }
+    // scans what is left if no thread could be made. The threads use `job`
+    // until they end: `threads` is declared after it, and joins them first.
+    WorkerThreads threads;
+    for (unsigned i = 0; i < WorkerThreadCount(manifest.files.size()); ++i) {
+        threads.Start(ScanThreadProc, &job);
     }
-    std::vector<HANDLE> waits;
-    for (const ScopedHandle& thread : threads) {
-        waits.push_back(thread.Get());
-    }
-    // The threads use `job` until they end: nothing may leave this function before.
     const auto report = [&] {
         bool going = false;
         if (!RunGuarded(L"reporting the scan", [&] { going = progress(job.done, manifest.files.size()); })) {
@@ -177,19 +156,11 @@ ScanOutcome ScanGameFolder(HeldFolder& folder, const PackageManifest& manifest, 
         }
         return going;
     };
-    bool going = report();
-    while (going && !waits.empty() &&
-           WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, kProgressIntervalMs) ==
-               WAIT_TIMEOUT) {
-        going = report();
-    }
-    if (!going) {
+    if (!threads.PollUntilEnded(kProgressIntervalMs, report)) {
         job.stop = true;
     }
     ScanThreadProc(&job);
-    if (!waits.empty()) {
-        WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, INFINITE);
-    }
+    threads.Join();
     if (job.refused) {
         return ScanOutcome::Refused;
     }
@@ -203,7 +174,7 @@ ScanOutcome ScanGameFolder(HeldFolder& folder, const PackageManifest& manifest, 
         }
     }
     for (size_t i = 0; i < manifest.folders.size(); ++i) {
-        const DWORD attributes = folder.Attributes(LocalPath(folder.Path(), manifest.folders[i]));
+        const DWORD attributes = folder.Attributes(PathBelow(folder.Path(), manifest.folders[i]));
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             result.missingFolders.push_back(i);
         }

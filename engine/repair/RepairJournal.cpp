@@ -3,6 +3,7 @@
 #include "DiagnosticsLog.h"
 #include "EntryPath.h"
 #include "ProtectedSettings.h"
+#include "TextFields.h"
 #include "Utf8.h"
 
 #include <windows.h>
@@ -15,25 +16,17 @@ const char kHeader[] = "LumoraRepair journal 3";
 // A journal is a list of paths; one this large is no journal of ours.
 constexpr DWORD kMaxJournalBytes = 64u << 20;
 
-std::vector<std::wstring> SplitTabs(const std::wstring& text)
+// Reads one line (UTF-8, without its MAC and "\r\n") into `record`; false when it isn't one of the format.
+// Its paths follow the rule for the package's own names: inside the game folder.
+bool ReadLine(const std::string& line, RepairRecord& record)
 {
     std::vector<std::wstring> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = text.find(L'\t', start);
-        fields.push_back(text.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-        if (tab == std::wstring::npos) {
-            return fields;
+    for (const std::string& field : SplitTabs(line)) {
+        fields.emplace_back();
+        if (!FromUtf8(field, fields.back())) {
+            return false;
         }
-        start = tab + 1;
     }
-}
-
-// Reads one line (without its MAC and "\r\n") into `record`; false when it isn't one of the format.
-// Its paths follow the rule for the package's own names: inside the game folder.
-bool ReadLine(const std::wstring& line, RepairRecord& record)
-{
-    const std::vector<std::wstring> fields = SplitTabs(line);
     const std::wstring& kind = fields[0];
     if (record.done) {
         return false;  // nothing follows "done"
@@ -162,7 +155,7 @@ JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
     ScopedHandle file = folder.OpenFile(path, GENERIC_READ, FILE_SHARE_READ, false);
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        if (IsMissing(error)) {
             return JournalState::None;
         }
         // A link there, or a folder: not a journal of this program.
@@ -211,8 +204,7 @@ JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
             Log(path + L": the line at byte " + Num(start) + L" was not written by this program for this folder");
             return JournalState::Unreadable;
         }
-        std::wstring wide;
-        if (header ? text != kHeader : (!FromUtf8(text, wide) || !ReadLine(wide, record))) {
+        if (header ? text != kHeader : !ReadLine(text, record)) {
             Log(path + L": the line at byte " + Num(start) + L" is not one of a journal");
             return JournalState::Unreadable;
         }

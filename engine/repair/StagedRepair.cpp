@@ -143,13 +143,12 @@ std::wstring StagedRepair::Relative(const std::wstring& path) const
     return below.empty() ? path : below;
 }
 
-bool StagedRepair::CreateFoldersAlong(std::wstring& path)
+bool StagedRepair::CreateFoldersAlong(const std::wstring& path)
 {
     // Only below the game folder: its own path exists already.
     const std::wstring& root = folder_.Path();
     for (size_t i = root.size() + (root.back() == L'\\' ? 0 : 1); i < path.size(); ++i) {
-        if (path[i] == L'/' || path[i] == L'\\') {
-            path[i] = L'\\';
+        if (path[i] == L'\\') {
             if (!CreateFolder(path.substr(0, i))) {
                 return false;
             }

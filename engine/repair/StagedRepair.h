@@ -31,11 +31,11 @@ public:
     // Starts the journal; false when there is one already, or it can't be written.
     bool Begin();
 
-    // Creates every folder along `path`, parent first, at each "/", and turns
-    // the "/" into "\"; each folder at most once. False (logged) when a link
+    // Creates every folder along `path` (with Windows' separators), parent
+    // first; each folder at most once. False (logged) when a link
     // is in the way or the journal can't record a folder; other failures are
     // left to the file creation that follows.
-    bool CreateFoldersAlong(std::wstring& path);
+    bool CreateFoldersAlong(const std::wstring& path);
     // Creates the folder `path` itself (a folder entry); false as above.
     bool CreateFolder(const std::wstring& path);
 
