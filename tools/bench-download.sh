@@ -13,9 +13,9 @@ size_mb=${1:-200}
 . tools/bench-env.sh
 vnk_bench_build bench_download bench_download_floor
 
-work=$(mktemp -d /tmp/vnk-bench-download.XXXXXX)
-port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
-cleanup() { tests/support/server-ctl.sh stop "$port" "$work/www"; vnk_wine_stop; rm -rf "$work"; }
+vnk_bench_folders download
+port=$(vnk_free_port)
+cleanup() { tests/support/server-ctl.sh stop "$port" "$work/www"; vnk_wine_stop; rm -rf "$work" "$out"; }
 trap cleanup EXIT
 
 mkdir -p "$work/www"

@@ -1,5 +1,4 @@
-# Sourced by the benchmarks that measure both builds (bench-download.sh,
-# bench-extract.sh, bench-signature.sh), from the project root: wine, and the
+# Sourced by the benchmarks (bench-*.sh) from the project root: wine, and the
 # steps they share.
 . scripts/wine-env.sh
 
@@ -23,4 +22,17 @@ vnk_bench_both_builds() {
   else
     echo "$1: SKIPPED the 32-bit build: this kernel does not run 32-bit programs"
   fi
+}
+
+# A throw-away folder for the benchmark NAME's files, in $work; and where
+# /dev/shm can hold them, one in memory for what it writes, in $out (else
+# $work/out). vnk_bench_folders NAME
+vnk_bench_folders() {
+  work=$(mktemp -d "/tmp/vnk-bench-$1.XXXXXX")
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d "/dev/shm/vnk-bench-$1-out.XXXXXX"); else out=$work/out; fi
+}
+
+# A free TCP port on loopback.
+vnk_free_port() {
+  python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])"
 }

@@ -29,8 +29,7 @@ runs=${2:-3}
 . tools/bench-env.sh
 vnk_bench_build bench_extract bench_file_floor sdk_7zdec
 
-work=$(mktemp -d /tmp/vnk-bench-extract.XXXXXX)
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/vnk-bench-out.XXXXXX); else out=$work/out; fi
+vnk_bench_folders extract
 cleanup() { vnk_wine_stop; rm -rf "$work" "$out"; }
 trap cleanup EXIT
 win() { echo "Z:${1//\//\\}"; }

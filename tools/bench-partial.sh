@@ -21,8 +21,7 @@ runs=${2:-3}
 . tools/bench-env.sh
 vnk_bench_build bench_partial bench_extract
 
-work=$(mktemp -d /tmp/vnk-bench-partial.XXXXXX)
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/vnk-bench-game.XXXXXX); else out=$work/game; fi
+vnk_bench_folders partial
 nginx_pid=
 cleanup() {
   vnk_wine_stop
@@ -33,7 +32,7 @@ trap cleanup EXIT
 win() { echo "Z:${1//\//\\}"; }
 
 python3 tools/bench_corpus.py "$work/source" "$size_mb"
-port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
+port=$(vnk_free_port)
 mkdir -p "$work/www" "$work/nginx"
 cat > "$work/nginx/nginx.conf" <<EOF
 daemon off; master_process off; worker_processes 1; pid $work/nginx/pid;

@@ -11,8 +11,8 @@ size_mb=${1:-100}
 . tools/bench-env.sh
 vnk_bench_build bench_signature
 
-work=$(mktemp -d /tmp/vnk-bench-signature.XXXXXX)
-cleanup() { vnk_wine_stop; rm -rf "$work"; }
+vnk_bench_folders signature
+cleanup() { vnk_wine_stop; rm -rf "$work" "$out"; }
 trap cleanup EXIT
 
 head -c "$((size_mb * 1024 * 1024))" /dev/urandom > "$work/package.7z"

@@ -6,13 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 size_mb=${1:-300}
+. tools/bench-env.sh
 cmake --preset win64 >/dev/null && cmake --build --preset win64 --target bench_ui >/dev/null
 
-work=$(mktemp -d /tmp/vnk-bench-ui.XXXXXX)
-. scripts/wine-env.sh
+vnk_bench_folders ui
 vnk_wine_prefix "$root/build/win64/wineprefix"
-port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
-cleanup() { tests/support/server-ctl.sh stop "$port" "$work/www"; vnk_wine_stop; rm -rf "$work"; }
+port=$(vnk_free_port)
+cleanup() { tests/support/server-ctl.sh stop "$port" "$work/www"; vnk_wine_stop; rm -rf "$work" "$out"; }
 trap cleanup EXIT
 vnk_xvfb_start
 vnk_wineserver_start
