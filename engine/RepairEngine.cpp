@@ -3,6 +3,7 @@
 #include "BuildSettings.h"
 #include "CheckProcesses.h"
 #include "DiagnosticsLog.h"
+#include "SmallFile.h"
 #include "DownloadFile.h"
 #include "HttpGet.h"
 #include "InstallFolder.h"

@@ -16,8 +16,7 @@ import re
 import sys
 
 # Win32 calls that resolve a path at every call, and the program's own
-# helpers that do (win/FileLinks.h, win/FolderListing.h, RepairConfig's
-# ReadSmallFile).
+# helpers that do (win/FileLinks.h, win/FolderListing.h, win/SmallFile.h).
 BY_NAME = [
     "CreateFileW", "CreateFileA", "CreateFile", "DeleteFileW", "DeleteFile", "MoveFileW", "MoveFileExW",
     "MoveFile", "MoveFileEx", "CopyFileW", "CopyFileExW", "ReplaceFileW", "CreateDirectoryW", "CreateDirectory",
@@ -34,10 +33,7 @@ OWN_FILE = re.compile(r"(?<![\w.>])OpenOwnFile\s*\(")
 ALLOWED = {
     "engine/common/HeldFolder.cpp": "the layer itself: the folder's own path is resolved once, when it is opened",
     "engine/common/HeldFolder.h": "declares the layer's own OpenOwnFile",
-    "engine/config/RepairConfig.cpp": "ReadSmallFile: the configuration and manifest the program fetched into "
-                                      "its temporary folder",
     "engine/config/Signature.cpp": "FileDigest: files the caller names, outside the game folder",
-    "engine/config/RepairConfig.h": "declares ReadSmallFile",
     "engine/config/Signature.h": "declares FileDigest",
     "engine/RepairEngine.cpp": "LoadConfig and the configuration worker read the configuration in the temporary "
                                "folder",

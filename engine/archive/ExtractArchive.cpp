@@ -310,7 +310,7 @@ private:
             }
         }
         const SRes res = DecodeBlocksSideBySide(reader_.File(), archivePath_, db, blocks, wanted_, threads, *this,
-                                                [this](unsigned) { return Reported(); });
+                                                [this](unsigned) { return ReportFinishedEntry(); });
         if (res == SZ_ERROR_WRITE) {
             return Outcome(stopped_ ? ExtractResult::Stopped : ExtractResult::OutputFailed);
         }
@@ -355,11 +355,11 @@ private:
                 return Outcome(ExtractResult::OutputFailed);
             }
         }
-        return Reported() ? Outcome(ExtractResult::Ok) : Outcome(ExtractResult::Stopped);
+        return ReportFinishedEntry() ? Outcome(ExtractResult::Ok) : Outcome(ExtractResult::Stopped);
     }
 
     // One more entry finished; false (logged) when the caller stops.
-    bool Reported()
+    bool ReportFinishedEntry()
     {
         if (progress_(++finished_, count_)) {
             return true;

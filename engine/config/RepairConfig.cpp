@@ -1,7 +1,6 @@
 #include "RepairConfig.h"
 
 #include "IniText.h"
-#include "ScopedHandle.h"
 #include "TextFields.h"
 
 #include <windows.h>
@@ -95,29 +94,4 @@ std::wstring ManifestAddress(const RepairConfig& config, const NamedManifest& ma
     const std::wstring& package = config.mirrors[host - 1];
     const std::wstring name = manifest.url.substr(manifest.url.find_last_of(L'/') + 1);
     return package.substr(0, package.find_last_of(L'/') + 1) + name;
-}
-
-bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes)
-{
-    bytes.clear();
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        return false;
-    }
-    char buffer[8192];
-    for (;;) {
-        DWORD count = 0;
-        if (!ReadFile(file.Get(), buffer, sizeof(buffer), &count, nullptr)) {
-            return false;
-        }
-        if (count == 0) {
-            return true;
-        }
-        if (bytes.size() + count > limit) {
-            SetLastError(ERROR_FILE_TOO_LARGE);
-            return false;
-        }
-        bytes.append(buffer, count);
-    }
 }

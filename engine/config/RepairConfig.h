@@ -52,7 +52,3 @@ constexpr uint64_t kMaxConfigBytes = 1024 * 1024;
 // notice, or a listed process entry is missing. `config` then holds what was
 // read so far, for the log only.
 bool ParseConfig(const std::string& bytes, RepairConfig& config);
-
-// The whole of a small file, read once; false when it can't be read or is
-// longer than `limit`.
-bool ReadSmallFile(const std::wstring& path, uint64_t limit, std::string& bytes);

@@ -217,5 +217,5 @@ JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
         Log(path + L": no journal header");
         return JournalState::Unreadable;
     }
-    return JournalState::Read;
+    return JournalState::Loaded;
 }

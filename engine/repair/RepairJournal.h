@@ -83,7 +83,7 @@ private:
     std::unique_ptr<JournalMac> mac_;
 };
 
-enum class JournalState { None, Read, Unreadable };
+enum class JournalState { None, Loaded, Unreadable };
 
 // Reads the journal in `folder` into `record`. A last
 // line without its line end was being written when the program stopped and is

@@ -4,6 +4,7 @@
 #include "CompactManifest.h"
 #include "DiagnosticsLog.h"
 #include "Sha256.h"
+#include "SmallFile.h"
 
 #include <algorithm>
 

@@ -177,7 +177,7 @@ bool StagedRepair::CreateFolder(const std::wstring& path)
     return true;
 }
 
-DWORD StagedRepair::Listed(const std::wstring& path)
+DWORD StagedRepair::AttributesBefore(const std::wstring& path)
 {
     const std::wstring key = FileNameKey(path);
     const size_t slash = path.find_last_of(L'\\');
@@ -199,7 +199,7 @@ DWORD StagedRepair::Listed(const std::wstring& path)
 bool StagedRepair::Taken(const std::wstring& path)
 {
     const std::wstring key = FileNameKey(path);
-    return taken_.count(key) != 0 || packageNames_.count(key) != 0 || Listed(path) != INVALID_FILE_ATTRIBUTES;
+    return taken_.count(key) != 0 || packageNames_.count(key) != 0 || AttributesBefore(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 void StagedRepair::Reserve(const std::wstring& target) { packageNames_.insert(FileNameKey(target)); }
@@ -245,7 +245,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     if (!folder_.HoldFoldersOf(target)) {
         return false;
     }
-    const DWORD attributes = Listed(target);
+    const DWORD attributes = AttributesBefore(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return folder_.RefuseLink(target);
     }
@@ -263,7 +263,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     // A name no file has yet is written under that name: the commit has
     // nothing to do for it, and a roll-back deletes it.
     bool created = false;
-    if (Listed(target) == INVALID_FILE_ATTRIBUTES) {
+    if (AttributesBefore(target) == INVALID_FILE_ATTRIBUTES) {
         created = file.Create(folder_, target);
         if (!created && GetLastError() != ERROR_FILE_EXISTS) {
             Log(L"can't create " + target + L": " + ErrorText(GetLastError()));
@@ -434,7 +434,7 @@ Recovery RecoverInterruptedRepair(HeldFolder& folder)
     case JournalState::Unreadable:
         Log(L"an earlier repair's journal in " + folder.Path() + L" can't be read: it is left alone, and so is the folder");
         return Recovery::Unreadable;
-    case JournalState::Read:
+    case JournalState::Loaded:
         break;
     }
     if (record.done) {

@@ -59,7 +59,7 @@ private:
     std::wstring Relative(const std::wstring& path) const;
     // The attributes of what stood under this name before the repair, from
     // its folder's listing; INVALID_FILE_ATTRIBUTES when nothing did.
-    DWORD Listed(const std::wstring& path);
+    DWORD AttributesBefore(const std::wstring& path);
     // Whether a file of this name was in its folder before the repair, or is
     // a name this repair has taken.
     bool Taken(const std::wstring& path);
