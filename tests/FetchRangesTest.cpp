@@ -63,7 +63,15 @@ TEST(FetchRangesTest, EachAnswerIsUsedForWhatItTrulyHolds)
         {"a cache's answers from block-aligned earlier offsets", L"/ranges/good.bin?align=65536", FetchResult::Complete,
          false},
         {"answers for a file of another length", L"/ranges/good.bin?othertotal=10", FetchResult::RangesRefused, true},
+        // An unusable answer is asked for once more past any cache, which could have made it.
+        {"answers that start after what was asked", L"/ranges/good.bin?shiftrange=8", FetchResult::RangesRefused,
+         true},
+        {"a Content-Range that isn't one", L"/ranges/good.bin?badrange=1", FetchResult::RangesRefused, true},
         {"the whole package for a range", L"/ranges/good.bin?norange=1", FetchResult::Whole, false},
+        {"a whole file of another length for a range", L"/ranges/good.bin?norange=1&othertotal=10",
+         FetchResult::RangesRefused, true},
+        {"the first answer stalls, the next one comes", L"/ranges/good.bin?stallonce=10", FetchResult::Complete,
+         false},
         {"the first host down, a mirror up", L"/ranges/good.bin?mirror=1", FetchResult::Complete, false,
          L"http://127.0.0.1:9/ranges/good.bin"},
     };
@@ -75,6 +83,7 @@ TEST(FetchRangesTest, EachAnswerIsUsedForWhatItTrulyHolds)
         ASSERT_TRUE(file.IsValid() && SeekFile(file.Get(), kPackageSize) && SetEndOfFile(file.Get()));
         DownloadOptions options;
         options.firstRetryWaitMs = 10;
+        options.stallTimeoutMs = 1000;
         // Unique per run: the server counts its answers per address.
         const std::wstring url = TestUrl(c.path) + L"&run=" + std::to_wstring(GetTickCount());
         uint64_t lastTotal = 0;

@@ -10,9 +10,6 @@
 
 namespace {
 
-// Neighbouring ranges this close are fetched as one: a few bytes more cost
-// less than another request.
-constexpr uint64_t kMergeGap = 64 * 1024;
 // The first damaged files named in the log.
 constexpr size_t kNamesLogged = 5;
 
@@ -128,34 +125,6 @@ void LogScan(const std::wstring& folder, const PackageManifest& manifest, const 
         L", " + Num(scan.missingFolders.size()) + L" folders missing");
 }
 
-// The requests for the archive's start, the blocks `needed` and the header,
-// neighbours merged, each with the digests it lets us check.
-std::vector<RangeRequest> Requests(const PackageManifest& manifest, const std::set<int64_t>& needed)
-{
-    std::vector<RangeRequest> spans;
-    spans.push_back(RangeRequest{0, kArchiveStartBytes, {}});
-    for (int64_t block : needed) {
-        const ManifestRange& range = manifest.blocks[static_cast<size_t>(block)];
-        spans.push_back(RangeRequest{range.offset, range.size, {DigestCheck{{{range.offset, range.size}}, range.sha256}}});
-    }
-    const ManifestRange& header = manifest.header;
-    spans.push_back(RangeRequest{header.offset, header.size,
-                                 {DigestCheck{{{0, kArchiveStartBytes}, {header.offset, header.size}}, header.sha256}}});
-    std::vector<RangeRequest> requests;
-    for (RangeRequest& span : spans) {
-        if (span.size == 0 && span.checks.empty()) {
-            continue;
-        }
-        if (!requests.empty() && span.offset - (requests.back().offset + requests.back().size) <= kMergeGap) {
-            RangeRequest& last = requests.back();
-            last.size = span.offset + span.size - last.offset;
-            last.checks.insert(last.checks.end(), span.checks.begin(), span.checks.end());
-        } else {
-            requests.push_back(std::move(span));
-        }
-    }
-    return requests;
-}
 
 }  // namespace
 
@@ -199,7 +168,7 @@ PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& gameFolder, const
         return PlanOutcome::Planned;
     }
     plan.packageSize = manifest.packageSize;
-    plan.requests = Requests(manifest, needed);
+    plan.requests = RequestsFor(manifest, needed);
     for (const RangeRequest& request : plan.requests) {
         plan.bytesToFetch += request.size;
     }
@@ -213,4 +182,31 @@ PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& gameFolder, const
         Num(needed.size()) + L" of its " + Num(manifest.blocks.size()) + L" blocks and its header, in " +
         Num(plan.requests.size()) + L" ranges");
     return PlanOutcome::Planned;
+}
+
+std::vector<RangeRequest> RequestsFor(const PackageManifest& manifest, const std::set<int64_t>& needed)
+{
+    std::vector<RangeRequest> spans;
+    spans.push_back(RangeRequest{0, kArchiveStartBytes, {}});
+    for (int64_t block : needed) {
+        const ManifestRange& range = manifest.blocks[static_cast<size_t>(block)];
+        spans.push_back(RangeRequest{range.offset, range.size, {DigestCheck{{{range.offset, range.size}}, range.sha256}}});
+    }
+    const ManifestRange& header = manifest.header;
+    spans.push_back(RangeRequest{header.offset, header.size,
+                                 {DigestCheck{{{0, kArchiveStartBytes}, {header.offset, header.size}}, header.sha256}}});
+    std::vector<RangeRequest> requests;
+    for (RangeRequest& span : spans) {
+        if (span.size == 0 && span.checks.empty()) {
+            continue;
+        }
+        if (!requests.empty() && span.offset - (requests.back().offset + requests.back().size) <= kMergeGap) {
+            RangeRequest& last = requests.back();
+            last.size = span.offset + span.size - last.offset;
+            last.checks.insert(last.checks.end(), span.checks.begin(), span.checks.end());
+        } else {
+            requests.push_back(std::move(span));
+        }
+    }
+    return requests;
 }

@@ -43,3 +43,12 @@ enum class PlanOutcome {
 // what the configuration names; `scanProgress` reports the scan and can stop it.
 PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& folder, const std::wstring& manifestPath,
                 const DownloadOptions& options, const ScanProgressFn& scanProgress, RepairPlan& plan);
+
+// Neighbouring ranges this close are fetched as one: a few bytes more cost
+// less than another request.
+constexpr uint64_t kMergeGap = 64 * 1024;
+
+// The requests for the archive's start, the blocks `needed` (indexes into
+// manifest.blocks) and the header, neighbours kMergeGap or less apart merged,
+// each with the digests it lets us check.
+std::vector<RangeRequest> RequestsFor(const PackageManifest& manifest, const std::set<int64_t>& needed);

@@ -12,7 +12,12 @@ Serves files under --root with a strong ETag and Last-Modified, and honours
   statusonce=CODE       the first request gets that status
   align=K               a range is answered from the K-aligned offset at or before the one asked
                         for, its Content-Range saying so
-  othertotal=N          a range is answered as one of a file N bytes longer
+  othertotal=N          the file is served as one N bytes longer (its ranges and the whole)
+  shiftrange=K          a range is answered from K bytes after the offset asked for, its
+                        Content-Range saying so
+  badrange=1            a range's answer carries a Content-Range that isn't one
+  stallonce=N           the first answer sends N bytes of its body, then nothing until the client
+                        gives up
 and a few paths have fixed behaviours:
   /data/N               200, N bytes of a fixed pattern
   /status/CODE          that status with a small HTML error page
@@ -212,6 +217,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(full, "rb") as f:
             body = f.read()
+        if option("othertotal"):
+            body = body + b"\0" * int(option("othertotal"))
         validators = {} if option("novalidator") else {
             "ETag": '"%s"' % hashlib.sha256(body).hexdigest()[:24],
             "Last-Modified": email.utils.formatdate(os.path.getmtime(full), usegmt=True)}
@@ -226,18 +233,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 last = min(last, int(match.group(2)))
             if option("align"):  # a cache's block-aligned answer, truthful about where it starts
                 start -= start % int(option("align"))
-            if option("othertotal"):  # a range of another file's length
-                body = body + b"\0" * int(option("othertotal"))
+            if option("shiftrange"):  # truthful, but not what was asked for
+                start += int(option("shiftrange"))
             if start >= len(body) or last < start:
                 self._send(416, b"", extra={"Content-Range": "bytes */%d" % len(body)})
                 return
             status = 206
             extra["Content-Range"] = "bytes %d-%d/%d" % (start, last, len(body))
+            if option("badrange"):
+                extra["Content-Range"] = "bytes %d-/%d" % (start, len(body))
         self._send(status, body[start:last + 1], extra=extra)
         # ?cut=N and ?cutonce=N end the answer early; ?chunk=K&delay=MS throttle it.
         end = last + 1
         if option("cut") or (answer == 1 and option("cutonce")):
             end = min(end, start + int(option("cut") or option("cutonce")))
+        if answer == 1 and option("stallonce"):
+            self.wfile.write(body[start:min(end, start + int(option("stallonce")))])
+            self.wfile.flush()
+            self._hold()
+            return
         chunk = int(option("chunk", str(max(end - start, 1))))
         delay = int(option("delay", "0")) / 1000.0
         sent = 0
