@@ -116,23 +116,23 @@ void RepairController::OnMainWindowCreated()
 
 void RepairController::OnRecoveryEnded(int32_t outcome)
 {
+    // Nothing cut short: nothing to say.
+    static const struct {
+        int32_t outcome;
+        COLORREF color;
+        const wchar_t* text;
+    } kShown[] = {
+        {RecoveryRolledBack, kStatusYellow, L"上次中断的修复已撤销,文件已恢复原样"},
+        {RecoveryCompleted, kStatusYellow, L"上次的修复已完成"},
+        {RecoveryUnreadable, kStatusRed, L"游戏目录中的修复记录无法读取,请联系客服"},
+        {RecoveryFailed, kStatusRed, L"上次中断的修复未能撤销,请重新启动本工具"},
+    };
     phase_ = Phase::Idle;
     Unlock();
-    switch (outcome) {
-    case RecoveryRolledBack:
-        SetStatus(kStatusYellow, L"上次中断的修复已撤销,文件已恢复原样");
-        break;
-    case RecoveryCompleted:
-        SetStatus(kStatusYellow, L"上次的修复已完成");
-        break;
-    case RecoveryUnreadable:
-        SetStatus(kStatusRed, L"游戏目录中的修复记录无法读取,请联系客服");
-        break;
-    case RecoveryFailed:
-        SetStatus(kStatusRed, L"上次中断的修复未能撤销,请重新启动本工具");
-        break;
-    default:
-        break;  // nothing was cut short: nothing to say
+    for (const auto& shown : kShown) {
+        if (shown.outcome == outcome) {
+            SetStatus(shown.color, shown.text);
+        }
     }
 }
 

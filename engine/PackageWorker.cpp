@@ -106,6 +106,27 @@ void RepairEngine::RunPackageWorker()
     progressTotal.store(static_cast<uint32_t>(state.config.fileSize), std::memory_order_relaxed);
 
     RepairPlan plan;
+    if (!PlanThisRepair(plan)) {
+        return;
+    }
+    ScopedHandle package;
+    if (plan.kind == RepairPlan::Kind::Ranges) {
+        bool wholeInstead = false;
+        package = FetchPackageRanges(plan, archivePath, wholeInstead);
+        if (!package.IsValid() && !wholeInstead) {
+            return;  // its closing event is posted
+        }
+    }
+    if (!package.IsValid()) {
+        package = WholePackage(plan, archivePath);
+    }
+    if (package.IsValid()) {
+        Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
+    }
+}
+
+bool RepairEngine::PlanThisRepair(RepairPlan& plan)
+{
     DownloadOptions options;
     options.cancelled = [this] { return CancelRequested(); };
     ProgressThrottle scanReports(*this, ScanProgress);
@@ -122,26 +143,23 @@ void RepairEngine::RunPackageWorker()
     scanReports.Flush();
     if (planned == PlanOutcome::Stopped || CancelRequested()) {
         Log(L"repair cancelled: the window closed");
-        return;
+        return false;
     }
     if (planned == PlanOutcome::Refused) {
         PostClosingEvent(ExtractionFailed);  // as for any repair refused before it writes
-        return;
+        return false;
     }
     if (plan.kind == RepairPlan::Kind::NothingDamaged) {
         PostClosingEvent(ExtractionSucceeded);
-        return;
+        return false;
     }
+    return true;
+}
 
-    ScopedHandle package;
-    if (plan.kind == RepairPlan::Kind::Ranges) {
-        bool wholeInstead = false;
-        package = FetchPackageRanges(plan, archivePath, wholeInstead);
-        if (!package.IsValid() && !wholeInstead) {
-            return;  // its closing event is posted
-        }
-    }
+ScopedHandle RepairEngine::WholePackage(const RepairPlan& plan, const std::wstring& archivePath)
+{
     // From the configuration's host, or else from its mirrors in order.
+    ScopedHandle package;
     bool damaged = false;
     const std::vector<std::wstring> hosts = HostsFrom(state.config, plan.firstHost);
     for (size_t host = 0; !package.IsValid() && host < hosts.size() && !CancelRequested(); ++host) {
@@ -150,14 +168,11 @@ void RepairEngine::RunPackageWorker()
         }
         package = WholePackageFrom(hosts[host], archivePath, plan.requests, damaged);
     }
-    if (!package.IsValid()) {
-        if (!CancelRequested()) {
-            // One that came but is not the package announced counts as a damaged package.
-            PostClosingEvent(damaged ? ExtractionFailed : PackageDownloadFailed);
-        }
-        return;
+    if (!package.IsValid() && !CancelRequested()) {
+        // One that came but is not the package announced counts as a damaged package.
+        PostClosingEvent(damaged ? ExtractionFailed : PackageDownloadFailed);
     }
-    Unpack(std::move(package), archivePath, plan.scanned ? &plan.entries : nullptr);
+    return package;
 }
 
 ScopedHandle RepairEngine::WholePackageFrom(const std::wstring& url, const std::wstring& archivePath,

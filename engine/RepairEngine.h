@@ -151,6 +151,12 @@ private:
     bool IsAnnouncedPackage(HANDLE package, const std::wstring& path) const;
     // The downloaded package, opened once for both its check and its unpacking.
     ScopedHandle OpenPackage(const std::wstring& path) const;
+    // The plan of the package worker's repair; false when its run ends there
+    // (its closing event posted, or the window closed).
+    bool PlanThisRepair(RepairPlan& plan);
+    // The whole package from the first host of the plan's that has it; invalid
+    // when none has, its closing event posted unless the window closed.
+    ScopedHandle WholePackage(const RepairPlan& plan, const std::wstring& archivePath);
     // The package worker's steps: the whole package downloaded from `url`,
     // asking caches to revalidate when `revalidate` (false: failed or stopped); the ranges of a partial repair
     // fetched into the package file, returned open (invalid: failed, stopped,

@@ -147,11 +147,11 @@ bool JournalWriter::Append(const std::vector<std::wstring>& lines, bool flush)
     return true;
 }
 
-JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
+namespace {
+
+// The journal's bytes; None when there is no journal.
+JournalState ReadJournalBytes(HeldFolder& folder, const std::wstring& path, std::string& bytes)
 {
-    record = RepairRecord();
-    const std::wstring path = folder.PathOf(kJournalName);
-    const std::wstring& identity = folder.Identity();
     ScopedHandle file = folder.OpenFile(path, GENERIC_READ, FILE_SHARE_READ, false);
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
@@ -168,27 +168,19 @@ JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
         Log(path + L": not a journal of this program (its size)");
         return JournalState::Unreadable;
     }
-    std::string bytes(size, '\0');
+    bytes.assign(size, '\0');
     DWORD read = 0;
     if (size > 0 && (!ReadFile(file.Get(), &bytes[0], size, &read, nullptr) || read != size)) {
         Log(L"can't read " + path + L": " + ErrorText(GetLastError()));
         return JournalState::Unreadable;
     }
-    std::string key;
-    if (!JournalKey(key)) {
-        Log(path + L": can't be checked without the journal key");
-        return JournalState::Unreadable;
-    }
-    std::string repairId;
-    if (!RepairIdOf(identity, repairId)) {
-        Log(path + L": no repair of this program is under way in this folder: the journal is not one of ours");
-        return JournalState::Unreadable;
-    }
-    JournalMac mac(key);
-    if (!mac.Start(identity, repairId)) {
-        Log(path + L": can't be checked: " + ErrorText(GetLastError()));
-        return JournalState::Unreadable;
-    }
+    return JournalState::Loaded;
+}
+
+// The lines of `bytes` into `record`, each checked to continue the chain of `mac`.
+JournalState ReadJournalLines(const std::string& bytes, JournalMac& mac, const std::wstring& path,
+                              RepairRecord& record)
+{
     size_t start = 0;
     bool header = true;
     for (;;) {
@@ -218,4 +210,34 @@ JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
         return JournalState::Unreadable;
     }
     return JournalState::Loaded;
+}
+
+}  // namespace
+
+JournalState ReadJournal(HeldFolder& folder, RepairRecord& record)
+{
+    record = RepairRecord();
+    const std::wstring path = folder.PathOf(kJournalName);
+    const std::wstring& identity = folder.Identity();
+    std::string bytes;
+    const JournalState state = ReadJournalBytes(folder, path, bytes);
+    if (state != JournalState::Loaded) {
+        return state;
+    }
+    std::string key;
+    if (!JournalKey(key)) {
+        Log(path + L": can't be checked without the journal key");
+        return JournalState::Unreadable;
+    }
+    std::string repairId;
+    if (!RepairIdOf(identity, repairId)) {
+        Log(path + L": no repair of this program is under way in this folder: the journal is not one of ours");
+        return JournalState::Unreadable;
+    }
+    JournalMac mac(key);
+    if (!mac.Start(identity, repairId)) {
+        Log(path + L": can't be checked: " + ErrorText(GetLastError()));
+        return JournalState::Unreadable;
+    }
+    return ReadJournalLines(bytes, mac, path, record);
 }
