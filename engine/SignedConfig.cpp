@@ -106,7 +106,7 @@ bool RepairEngine::IsAnnouncedPackage(HANDLE package, const std::wstring& path) 
 {
     std::wstring sha256;
     uint64_t size = 0;
-    if (!FileDigest(package, sha256, size)) {
+    if (!OpenFileDigest(package, sha256, size)) {
         Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
         return false;
     }

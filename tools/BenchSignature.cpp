@@ -44,7 +44,7 @@ int wmain(int argc, wchar_t** argv)
     QueryPerformanceCounter(&signed_);
     std::wstring sha256;
     uint64_t size = 0;
-    const bool read = FileDigest(std::wstring(argv[1]), sha256, size);  // by name: a wchar_t* would pass as a HANDLE
+    const bool read = FileDigest(argv[1], sha256, size);
     QueryPerformanceCounter(&digested);
     printf("config_signature_ok: %d\nconfig_signature_seconds: %.3f\npackage_digest_seconds: %.3f (%llu bytes)\n",
            ok ? 1 : 0, Seconds(start, signed_), Seconds(signed_, digested), static_cast<unsigned long long>(size));

@@ -37,8 +37,7 @@ ALLOWED = {
     "engine/config/Signature.h": "declares FileDigest",
     "engine/RepairEngine.cpp": "LoadConfig and the configuration worker read the configuration in the temporary "
                                "folder",
-    "engine/SignedConfig.cpp": "the configuration's signature in the temporary folder; FileDigest of a package a "
-                               "caller names",
+    "engine/SignedConfig.cpp": "the configuration's signature in the temporary folder",
     "engine/repair/RepairPlan.cpp": "ReadSmallFile: the manifest fetched into the temporary folder",
     "engine/game/InstallFolder.cpp": "looks for the game folder, before any repair opens it",
 }

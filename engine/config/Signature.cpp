@@ -162,7 +162,7 @@ bool VerifySignature(const std::string& data, const std::wstring& name, const st
     return false;
 }
 
-bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size)
+bool OpenFileDigest(HANDLE file, std::wstring& sha256, uint64_t& size)
 {
     if (!SeekFile(file, 0)) {
         return false;
@@ -193,7 +193,7 @@ bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size)
 {
     ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid() || !FileDigest(file.Get(), sha256, size)) {
+    if (!file.IsValid() || !OpenFileDigest(file.Get(), sha256, size)) {
         Log(L"can't read " + path + L" for its digest: " + ErrorText(GetLastError()));
         return false;
     }

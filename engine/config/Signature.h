@@ -17,8 +17,8 @@ bool VerifySignature(const std::string& data, const std::wstring& name, const st
 
 // The SHA-256 digest of a file as 64 lowercase hex digits, and its size; read
 // once, in pieces, from its first byte (the open `file` is left at its end).
-// False when it can't be read.
-bool FileDigest(HANDLE file, std::wstring& sha256, uint64_t& size);
+// False when it can't be read. (Two names: a wchar_t* would pass as a HANDLE.)
+bool OpenFileDigest(HANDLE file, std::wstring& sha256, uint64_t& size);
 bool FileDigest(const std::wstring& path, std::wstring& sha256, uint64_t& size);
 
 // The public keys built into this program as the resource VNK_PACKAGE_KEY, or
