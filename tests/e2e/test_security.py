@@ -43,6 +43,9 @@ class SecurityTest(AppTest):
                 before, before_outside = ui.tree_of(self.game), ui.tree_of(outside)
                 log = ui.LogReader()
                 self.app.start()  # a journal is recovered as the program starts
+                shot = self.snapshot("journal-refused")
+                self.assertIsNotNone(ui.colour_bounds(shot, (0, 168, 548, 28), "rgb(255,0,0)"),
+                                     "the red status line: the journal can't be read")
                 self.repair_once()  # and the folder is held: 释放安装包失败
                 self.app.close()
                 self.assertEqual(ui.tree_of(outside), before_outside, "nothing outside changed")
