@@ -3,11 +3,11 @@
 #include "BuildSettings.h"
 #include "CheckProcesses.h"
 #include "DiagnosticsLog.h"
-#include "SmallFile.h"
 #include "DownloadFile.h"
 #include "HttpGet.h"
 #include "InstallFolder.h"
 #include "Signature.h"
+#include "SmallFile.h"
 #include "ThreadBoundary.h"
 
 #include <shlwapi.h>

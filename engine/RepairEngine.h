@@ -16,9 +16,9 @@
 #include <deque>
 #include <memory>
 #include <set>
-#include <vector>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct RangeRequest;
 struct RepairConfig;
