@@ -31,9 +31,10 @@ bool ParseDecimal(const std::string& text, uint64_t& value)
 
 uint64_t DecimalOrZero(const std::wstring& text)
 {
+    // Only ASCII is carried over: a wide character cut to 8 bits could look like a digit.
     std::string narrow;
     for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
+        if (c > 0x7F) {
             return 0;
         }
         narrow += static_cast<char>(c);
