@@ -319,8 +319,10 @@ class PartialRepairTest(AppTest):
                 self.assertEqual(f.read(), data, name)
         self.assertEqual(sorted(os.listdir(self.game)), ["Cross"])
         if "fixed names" in what:
-            self.assert_logged(log, [("worker", r".*/cross.7z.manifest(\.lzma)?: not the manifest the configuration names "
-                                                r".*: asked for once more, past any cache$")])
+            # The cached manifest is refused by its digest, or already by its length where the new one
+            # is shorter (the compact form's length varies with the content): either way it is asked again.
+            self.assert_logged(log, [("worker", r".*/cross.7z.manifest(\.lzma)?: (not the manifest the configuration "
+                                                r"names .*: )?asked for once more, past any cache$")])
         if "aligned" in what:
             answers = [re.search(r"bytes=(\d+)-\d+: HTTP 206, Content-Range bytes (\d+)-", line)
                        for line in log.lines()]
