@@ -78,8 +78,7 @@ def colour_bounds(path, box, colour):
 def set_dpi(dpi):
     """The prefix's DPI, for programs started from now on."""
     for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
-        subprocess.run([WINE, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
-                       capture_output=True, check=True)
+        reg_add(key, "LogPixels", "REG_DWORD", str(dpi))
 
 
 def program_log():
@@ -124,9 +123,21 @@ def find_in_order(lines, expected):
     return None
 
 
+def reg_add(key, value, kind, data):
+    """Sets a value in the prefix's registry with wine's reg. It has been seen to end with 1 once,
+    on a loaded machine: it is tried three times, and what it printed last goes with a failure."""
+    command = [WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"]
+    for attempt in range(3):
+        result = subprocess.run(command, capture_output=True, text=True, errors="replace")
+        if result.returncode == 0:
+            return
+        time.sleep(1)
+    raise RuntimeError("%s ended with %d:\n%s%s" % (" ".join(command), result.returncode, result.stdout,
+                                                      result.stderr))
+
+
 def set_install_path(folder):
-    subprocess.run([WINE, "reg", "add", r"HKCU\Software\Qelvan\VNK", "/v", "InstallPath", "/t", "REG_SZ",
-                    "/d", windows_path(folder), "/f"], capture_output=True, check=True)
+    reg_add(r"HKCU\Software\Qelvan\VNK", "InstallPath", "REG_SZ", windows_path(folder))
 
 
 class App:

@@ -344,8 +344,7 @@ class PartialRepairTest(AppTest):
         key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
         for value, kind, data in (("ProxyEnable", "REG_DWORD", "1" if address else "0"),
                                   ("ProxyServer", "REG_SZ", address or ""), ("ProxyOverride", "REG_SZ", "")):
-            subprocess.run([ui.WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
-                           capture_output=True, check=True)
+            ui.reg_add(key, value, kind, data)
 
     def over_a_cached_publication(self, named_after_content):
         # Every file may be kept an hour, as CDNs commonly allow; the player's
