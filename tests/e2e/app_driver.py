@@ -127,7 +127,7 @@ def reg_add(key, value, kind, data):
     """Sets a value in the prefix's registry with wine's reg. It has been seen to end with 1 once,
     on a loaded machine: it is tried three times, and what it printed last goes with a failure."""
     command = [WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"]
-    for attempt in range(3):
+    for _ in range(3):
         result = subprocess.run(command, capture_output=True, text=True, errors="replace")
         if result.returncode == 0:
             return
