@@ -25,7 +25,6 @@ bool WorkerThreads::Start(LPTHREAD_START_ROUTINE routine, void* context)
     if (!thread.IsValid()) {
         return false;
     }
-    waits_.push_back(thread.Get());
     threads_.push_back(std::move(thread));
     return true;
 }
@@ -36,8 +35,7 @@ bool WorkerThreads::PollUntilEnded(DWORD intervalMs, const std::function<bool()>
         if (!poll()) {
             return false;
         }
-        if (waits_.empty() || WaitForMultipleObjects(static_cast<DWORD>(waits_.size()), waits_.data(), TRUE,
-                                                     intervalMs) != WAIT_TIMEOUT) {
+        if (WaitAll(intervalMs)) {
             return true;
         }
     }
@@ -45,10 +43,19 @@ bool WorkerThreads::PollUntilEnded(DWORD intervalMs, const std::function<bool()>
 
 void WorkerThreads::Join()
 {
-    // WaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS handles; a set is far smaller.
-    if (!waits_.empty()) {
-        WaitForMultipleObjects(static_cast<DWORD>(waits_.size()), waits_.data(), TRUE, INFINITE);
-    }
-    waits_.clear();
+    WaitAll(INFINITE);
     threads_.clear();
+}
+
+bool WorkerThreads::WaitAll(DWORD waitMs) const
+{
+    if (threads_.empty()) {
+        return true;
+    }
+    // WaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS handles; a set is far smaller.
+    std::vector<HANDLE> waits;
+    for (const ScopedHandle& thread : threads_) {
+        waits.push_back(thread.Get());
+    }
+    return WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), TRUE, waitMs) != WAIT_TIMEOUT;
 }

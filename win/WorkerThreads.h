@@ -26,7 +26,6 @@ public:
 
     // One more thread; false, with the system's error, when none could be made.
     bool Start(LPTHREAD_START_ROUTINE routine, void* context);
-    size_t Count() const { return waits_.size(); }
     // Calls `poll` at once and again every `intervalMs` while any thread
     // runs: true once all have ended, false as soon as `poll` says stop
     // (the threads may still run).
@@ -35,6 +34,8 @@ public:
     void Join();
 
 private:
+    // Waits for every thread at most `waitMs`: true once all have ended.
+    bool WaitAll(DWORD waitMs) const;
+
     std::vector<ScopedHandle> threads_;
-    std::vector<HANDLE> waits_;
 };
