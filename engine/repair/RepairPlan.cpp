@@ -125,7 +125,6 @@ void LogScan(const std::wstring& folder, const PackageManifest& manifest, const 
         L", " + Num(scan.missingFolders.size()) + L" folders missing");
 }
 
-
 }  // namespace
 
 PlanOutcome PlanRepair(const RepairConfig& config, HeldFolder& gameFolder, const std::wstring& manifestPath,

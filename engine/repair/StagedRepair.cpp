@@ -263,7 +263,7 @@ bool StagedRepair::Stage(const std::wstring& target, StagingFile& file)
     // A name no file has yet is written under that name: the commit has
     // nothing to do for it, and a roll-back deletes it.
     bool created = false;
-    if (AttributesBefore(target) == INVALID_FILE_ATTRIBUTES) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         created = file.Create(folder_, target);
         if (!created && GetLastError() != ERROR_FILE_EXISTS) {
             Log(L"can't create " + target + L": " + ErrorText(GetLastError()));
